@@ -1,0 +1,47 @@
+// The virtual device: a USB bus with modelled controllers whose state lives in
+// a directory, like a board that stays plugged in between runs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace pdflash::sim {
+
+// One control transfer as the virtual device saw it.
+struct TransferRecord {
+  int device = 0;            // index of the device on the bus, from 0
+  SetupPacket setup;
+  std::vector<uint8_t> data; // data stage as sent (out) or returned (in)
+  bool ok = false;
+  uint64_t time_us = 0;      // shared clock at the transfer
+};
+
+class SimBus final : public UsbBus {
+ public:
+  // `dir` holds device.ini, flash.bin, flash2.bin and the saved registers.
+  // `coefficient_file` provisions the challenge answers the devices check.
+  SimBus(std::string dir, Clock& clock, std::string coefficient_file);
+  ~SimBus() override;  // writes the state back
+
+  // Reads the directory; false with a reason when device.ini is unusable.
+  bool Load(std::string& error);
+  // Writes device.ini (mode), flashes and registers back to the directory.
+  void Save();
+
+  std::vector<UsbDeviceInfo> Enumerate() override;
+  std::unique_ptr<UsbDevice> Open(const UsbDeviceInfo& info, UsbStatus& status) override;
+  LocationStatus Location(const UsbDeviceInfo& info, std::string& text) override;
+
+  const std::vector<TransferRecord>& Log() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pdflash::sim

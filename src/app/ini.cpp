@@ -1,0 +1,85 @@
+#include "app/ini.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace pdflash {
+
+namespace {
+
+// Finds the entry's value; false when the file, section or entry is missing.
+bool FindEntry(const Tool& t, const char* section, const char* key, const std::string& file,
+               std::string& value) {
+  const std::string marker = std::string("[") + section + "]";
+  const std::string prefix = std::string(key) + "=";
+  FILE* f = t.Open(file, "r");
+  if (!f) return false;
+  char line[200];
+  bool in_section = false;
+  bool found = false;
+  while (std::fgets(line, sizeof line, f)) {
+    size_t len = std::strlen(line);
+    if (len > 0 && line[len - 1] == '\n') line[--len] = '\0';
+    // What Windows text mode does for CRLF files.
+    if (len > 0 && line[len - 1] == '\r') line[--len] = '\0';
+    if (!in_section) {
+      in_section = std::strstr(line, marker.c_str()) != nullptr;
+      continue;
+    }
+    if (std::strchr(line, '[')) break;
+    if (len > prefix.size() && std::strncmp(line, prefix.c_str(), prefix.size()) == 0) {
+      value.assign(line + prefix.size());
+      found = true;
+      break;
+    }
+  }
+  std::fclose(f);
+  return found;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool ScanHex(const char* s, uint32_t& value) {
+  while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n' || *s == '\v' || *s == '\f') ++s;
+  bool negative = false;
+  if (*s == '+' || *s == '-') negative = (*s++ == '-');
+  bool digits = false;
+  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    digits = true;  // the 0 itself counts, as it does for scanf
+    s += 2;
+  }
+  uint32_t v = 0;
+  for (int d; (d = HexDigit(*s)) >= 0; ++s) {
+    v = (v << 4) | static_cast<uint32_t>(d);
+    digits = true;
+  }
+  if (!digits) return false;
+  value = negative ? 0u - v : v;
+  return true;
+}
+
+uint32_t ReadIniInt(const Tool& t, const char* section, const char* key, uint32_t def,
+                    const std::string& file) {
+  std::string text;
+  uint32_t v = 0;
+  if (FindEntry(t, section, key, file, text) && ScanHex(text.c_str(), v)) return v;
+  return def;
+}
+
+int ReadIniString(const Tool& t, const char* section, const char* key, std::string& dest,
+                  size_t dest_size, const char* def, const std::string& file) {
+  std::string text;
+  const bool found = FindEntry(t, section, key, file, text);
+  dest = found ? text : std::string(def);
+  if (dest_size > 0 && dest.size() > dest_size - 1) dest.resize(dest_size - 1);
+  return found ? 1 : 0;
+}
+
+}  // namespace pdflash

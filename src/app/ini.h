@@ -1,0 +1,28 @@
+// Reader of the INI form the settings file uses: "[Section]" anywhere in a
+// line opens the section, any later line containing "[" closes it, and the
+// first "KEY=value" line (value not empty) is the entry. Every number is
+// hexadecimal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/tool.h"
+
+namespace pdflash {
+
+// The value of the entry, or the default when there is none (or when it holds
+// no hexadecimal number at all).
+uint32_t ReadIniInt(const Tool& t, const char* section, const char* key, uint32_t def,
+                    const std::string& file);
+
+// 1 and dest = the value (cut to dest_size - 1 characters) when the entry
+// exists; 0 and dest = def otherwise.
+int ReadIniString(const Tool& t, const char* section, const char* key, std::string& dest,
+                  size_t dest_size, const char* def, const std::string& file);
+
+// Scans text like "%X": blanks, optional sign, optional 0x, hex digits, in
+// 32-bit arithmetic. False when no digit follows.
+bool ScanHex(const char* text, uint32_t& value);
+
+}  // namespace pdflash

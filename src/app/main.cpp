@@ -1,0 +1,44 @@
+#include <memory>
+
+#include "app/log.h"
+#include "app/run.h"
+#include "sim/sim_bus.h"
+
+using namespace pdflash;
+
+namespace {
+
+std::string Folder(const std::string& path) {
+  const auto cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  StdConsole console;
+  RealHost host;
+  const std::string sim_dir = host.GetEnv("PDFLASH_SIM");
+  if (sim_dir.empty()) {
+    RealClock clock;
+    std::unique_ptr<UsbBus> bus = MakeNativeUsbBus();
+    Platform p{console, clock, host, *bus};
+    return ExitStatus(RunPdflash(p, CompiledProfile(), argc, argv));
+  }
+
+  // The virtual device runs on virtual time unless asked for real time.
+  RealClock real_clock;
+  VirtualClock virtual_clock;
+  Clock& clock = host.GetEnv("PDFLASH_SIM_TIME") == "real" ? static_cast<Clock&>(real_clock)
+                                                           : static_cast<Clock&>(virtual_clock);
+  sim::SimBus bus(sim_dir, clock, Folder(host.ExePath()) + "Challenge.ini");
+  std::string error;
+  if (!bus.Load(error)) {
+    console.Write("PDFLASH_SIM: " + error + "\n");
+    return 2;
+  }
+  Platform p{console, clock, host, bus};
+  const uint32_t result = RunPdflash(p, CompiledProfile(), argc, argv);
+  bus.Save();
+  return ExitStatus(result);
+}
