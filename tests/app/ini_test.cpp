@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "app/ini.h"
 #include "support/harness.h"
 
@@ -15,12 +17,86 @@ TEST(ScanHex, ReadsLikeScanfHex) {
   EXPECT_EQ(v, 0x10u);
   EXPECT_TRUE(ScanHex(" \t0x1f", v));
   EXPECT_EQ(v, 0x1Fu);
+  EXPECT_TRUE(ScanHex("0X10", v));
+  EXPECT_EQ(v, 0x10u);
   EXPECT_TRUE(ScanHex("-1", v));
   EXPECT_EQ(v, 0xFFFFFFFFu);
+  EXPECT_TRUE(ScanHex("+2", v));
+  EXPECT_EQ(v, 2u);
   EXPECT_TRUE(ScanHex("12G4", v));
   EXPECT_EQ(v, 0x12u);
+  EXPECT_TRUE(ScanHex("1124", v));
+  EXPECT_EQ(v, 0x1124u);
   EXPECT_FALSE(ScanHex("on", v));
   EXPECT_FALSE(ScanHex("", v));
+  EXPECT_FALSE(ScanHex("-", v));
+}
+
+class IniReader : public ::testing::Test {
+ protected:
+  uint32_t Int(const char* key, uint32_t def = 0xABCD) {
+    return ReadIniInt(f.t, "Config", key, def, "Setting.ini");
+  }
+  void File(const std::string& text) { WriteFile(f.dir / "Setting.ini", text); }
+  ToolFixture f;
+};
+
+TEST_F(IniReader, EntriesAndTheirQuirks) {
+  File(
+      "DbgMsg=7\n"  // before the section: ignored
+      "junk [Config] junk\n"
+      "PD1VID =2109\n"   // blank before '=': not an entry
+      "PD1PID= 0107\n"   // blank after '=': skipped by the number scan
+      "  LogFile=1\n"    // leading blank: not an entry
+      "DeviceNum=\n"     // nothing after '=': passed over
+      "DeviceNum=10\n"
+      "DeviceNum=1\n"    // the first entry wins
+      "WinMsg=1124\n"
+      "; a comment line is simply not an entry\n"
+      "dbgmsg=5\n"       // keys are case-sensitive
+      "NoDowngrade=on\n"
+      "Path=C:\\fw\\a b %d.bin\n"
+      "Other=1 [2]\n"    // a '[' anywhere ends the section
+      "OutputResult=1\n");
+  EXPECT_EQ(Int("DbgMsg"), 0xABCDu);
+  EXPECT_EQ(Int("PD1VID"), 0xABCDu);
+  EXPECT_EQ(Int("PD1PID"), 0x0107u);
+  EXPECT_EQ(Int("LogFile"), 0xABCDu);
+  EXPECT_EQ(Int("DeviceNum"), 0x10u);
+  EXPECT_EQ(Int("WinMsg"), 0x1124u);
+  EXPECT_EQ(Int("dbgmsg"), 5u);
+  EXPECT_EQ(Int("NoDowngrade"), 0xABCDu);  // no digits: the default
+  EXPECT_EQ(Int("OutputResult"), 0xABCDu);
+  std::string path;
+  EXPECT_EQ(ReadIniString(f.t, "Config", "Path", path, 255, "NA", "Setting.ini"), 1);
+  EXPECT_EQ(path, "C:\\fw\\a b %d.bin");
+  EXPECT_EQ(ReadIniString(f.t, "Config", "Missing", path, 255, "NA", "Setting.ini"), 0);
+  EXPECT_EQ(path, "NA");
+}
+
+TEST_F(IniReader, LongLinesAreReadInPiecesOf199) {
+  // A long line is a first piece of 199 characters and a second piece that
+  // is read as a line of its own.
+  const std::string value(245, 'a');
+  File("[Config]\nKey1=" + value + "\n" + std::string(199, 'x') + "Key2=5\nKey3=6\n");
+  std::string got;
+  EXPECT_EQ(ReadIniString(f.t, "Config", "Key1", got, 255, "NA", "Setting.ini"), 1);
+  EXPECT_EQ(got, std::string(194, 'a'));  // 199 - "Key1="
+  EXPECT_EQ(Int("Key2"), 5u);              // the second piece of that line
+  EXPECT_EQ(Int("Key3"), 6u);
+}
+
+TEST_F(IniReader, CrLfFilesAndMissingFiles) {
+  File("[Config]\r\nPD1Bin=fw.bin\r\nDbgMsg=3\r\n");
+  std::string got;
+  ReadIniString(f.t, "Config", "PD1Bin", got, 255, "NA", "Setting.ini");
+  EXPECT_EQ(got, "fw.bin");
+  EXPECT_EQ(Int("DbgMsg"), 3u);
+  EXPECT_EQ(ReadIniInt(f.t, "Config", "DbgMsg", 9, "nothing.ini"), 9u);
+  // Text fields are cut to their size, never overrun.
+  File("[Config]\nP=" + std::string(150, 'p') + "\n");
+  ReadIniString(f.t, "Config", "P", got, 100, "NA", "Setting.ini");
+  EXPECT_EQ(got.size(), 99u);
 }
 
 }  // namespace

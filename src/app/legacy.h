@@ -1,0 +1,11 @@
+// Warns about (and offers to remove) the driver package of older tools that
+// keeps the Billboard device from being opened.
+#pragma once
+
+#include "app/tool.h"
+
+namespace pdflash {
+
+void CheckLegacyDriver(Tool& t);
+
+}  // namespace pdflash

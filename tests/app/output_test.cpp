@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "app/log.h"
+#include "support/harness.h"
+
+namespace pdflash {
+namespace {
+
+using test::FileExists;
+using test::ReadFile;
+using test::ToolFixture;
+
+TEST(LogPrint, ChoosesTheLogFileAndAppends) {
+  struct Case {
+    uint8_t setting;
+    const char* file;
+  } cases[] = {{1, "pddebug.log"}, {4, "pddebug.log"}, {2, "pddebug2.log"}, {3, "pddebug3.log"}};
+  for (const auto& c : cases) {
+    ToolFixture f;
+    f.t.set.LogFile = c.setting;
+    LogPrint(f.t, "\r    Writing...%02d%%", 50);
+    LogPrint(f.t, "line %s\n", "two");
+    EXPECT_EQ(f.console.out, "\r    Writing...50%line two\n");
+    EXPECT_EQ(ReadFile(f.dir / c.file), f.console.out) << c.file;
+  }
+  ToolFixture none;
+  LogPrint(none.t, "x\n");
+  EXPECT_FALSE(FileExists(none.dir / "pddebug.log"));
+}
+
+TEST(LogPrint, CutsAMessageAt499Characters) {
+  ToolFixture f;
+  const std::string long_text(600, 'z');
+  LogPrint(f.t, "%s", long_text.c_str());
+  EXPECT_EQ(f.console.out, std::string(499, 'z'));
+}
+
+TEST(FormatText, RefusesWhatDoesNotFit) {
+  char buf[8];
+  EXPECT_EQ(FormatText(buf, sizeof buf, "%03d.txt", 50), 7);
+  EXPECT_STREQ(buf, "050.txt");
+  EXPECT_EQ(FormatText(buf, sizeof buf, "%03d.txt", 1000), -1);
+  EXPECT_STREQ(buf, "");
+}
+
+TEST(ReportProgress, LineMessageAndMarkerFile) {
+  ToolFixture f;
+  f.t.set.OutputProgress = 7;
+  f.t.ghWnd = 0x1A2B;
+  f.t.ProgressTotal = 200;
+  ReportProgress(f.t, 50);
+  EXPECT_EQ(f.console.out, "Progress = 025\n");
+  ASSERT_EQ(f.host.posted.size(), 1u);
+  EXPECT_EQ(f.host.posted[0].hwnd, 0x1A2Bu);
+  EXPECT_EQ(f.host.posted[0].msg, 0x464u);
+  EXPECT_EQ(f.host.posted[0].lparam, 25);
+  EXPECT_EQ(ReadFile(f.dir / "025.txt"), "025.txt");
+  ReportProgress(f.t, 50);  // append mode
+  EXPECT_EQ(ReadFile(f.dir / "025.txt"), "025.txt025.txt");
+
+  ReportProgress(f.t, 300);
+  EXPECT_EQ(f.console.out, "Progress = 025\nProgress = 025\nProgress = 150\n");
+  EXPECT_TRUE(FileExists(f.dir / "150.txt"));
+}
+
+TEST(ReportProgress, SilentWithoutWindowOrTotal) {
+  ToolFixture f;
+  f.t.set.OutputProgress = 4;  // window only, but no "/msgwnd:"
+  ReportProgress(f.t, 100);
+  EXPECT_EQ(f.console.out, "");
+  EXPECT_TRUE(f.host.posted.empty());
+  f.t.set.OutputProgress = 3;
+  f.t.ProgressTotal = 0;
+  ReportProgress(f.t, 100);
+  EXPECT_EQ(f.console.out, "");
+  f.t.ProgressTotal = 100;
+  AddProgress(f.t, 10);
+  AddProgress(f.t, 15);
+  EXPECT_EQ(f.t.ProgressCounter, 25u);
+  EXPECT_EQ(f.console.out, "Progress = 010\nProgress = 025\n");
+}
+
+TEST(HexDump, GroupsOfEightBytes) {
+  ToolFixture f;
+  uint8_t b[32];
+  for (int i = 0; i < 32; ++i) b[i] = static_cast<uint8_t>(i);
+  HexDump(f.t, b, 32);
+  EXPECT_EQ(f.console.out,
+            " = 0001020304050607-08090a0b0c0d0e0f-1011121314151617-18191a1b1c1d1e1f\n");
+  f.console.out.clear();
+  HexDump(f.t, b, 8);
+  HexDump(f.t, b, 20);
+  EXPECT_EQ(f.console.out, " = 0001020304050607\n  Output_Length_Error\n");
+}
+
+TEST(StepTimer, WaitsOnTheClock) {
+  ToolFixture f;
+  StepTimer(f.t, 1000);
+  StepTimer(f.t, 0);
+  EXPECT_EQ(f.clock.NowUs(), 1000u);
+}
+
+TEST(UseTime, MinutesAndSecondsOfTheTimeOfDay) {
+  ToolFixture f;
+  const uint32_t start = TimeOfDaySeconds(f.t);
+  f.clock.SleepMs(125 * 1000);
+  PrintUseTime(f.t, start);
+  EXPECT_EQ(f.console.out, "    Use_Time = 2m 5s\n");
+}
+
+}  // namespace
+}  // namespace pdflash

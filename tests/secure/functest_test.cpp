@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "secure/functest.h"
+#include "support/harness.h"
+
+namespace pdflash {
+namespace {
+
+using test::ToolFixture;
+using test::WriteFile;
+
+TEST(FunctionTest, Ipv4ChecksumBothWays) {
+  ToolFixture f;
+  EXPECT_EQ(RunFunctionTest(f.t, nullptr, 0x03), 1u);
+  // The header's checksum, computed by hand: 4500 001C 7468 0000 8011 0000
+  // C0A8 0001 C0A8 00C7 sums to 0x2BBAD, folds to 0xBBAF, inverts to 0x4450.
+  EXPECT_EQ(f.console.out,
+            "Function_Test_0x03\n---------- IPV4_Test ----------\n    Test_a: 0x4450\n"
+            "    Test_b: 0x4450\n\n");
+  ToolFixture verbose;
+  verbose.t.set.DbgMsg = 1;
+  RunFunctionTest(verbose.t, nullptr, 0x03);
+  EXPECT_NE(verbose.console.out.find("    Temp1    CheckSum = 0x2BBAD\n"), std::string::npos);
+}
+
+TEST(FunctionTest, UnknownNumbersFail) {
+  ToolFixture f;
+  EXPECT_EQ(RunFunctionTest(f.t, nullptr, 0x7F), 0u);
+  EXPECT_EQ(f.console.out, "Function_Test_0x7F\ndev_handle = 0\n");
+  ToolFixture device_test_without_device;
+  EXPECT_EQ(RunFunctionTest(device_test_without_device.t, nullptr, 0x8E), 0u);
+  EXPECT_EQ(device_test_without_device.console.out, "Function_Test_0x8E\ndev_handle = 0\n");
+}
+
+TEST(FunctionTest, CoefficientCollisionsForClient3) {
+  ToolFixture f;
+  WriteFile(f.dir / "Challenge.ini", test::ExampleChallengeFile());
+  // Client 3 of the example file multiplies by an odd number: no collisions.
+  EXPECT_EQ(RunFunctionTest(f.t, nullptr, 0x04), 1u);
+  EXPECT_NE(f.console.out.find("---------- Coeficient_Test,  Client 3 ----------\n    ---- 0x0000 ----\n"),
+            std::string::npos);
+  EXPECT_NE(f.console.out.find("    ---- 0xF000 ----\n    ---- hit = 0x0000 ----\n"), std::string::npos);
+
+  ToolFixture missing;
+  EXPECT_EQ(RunFunctionTest(missing.t, nullptr, 0x04), 0u);
+  EXPECT_NE(missing.console.out.find("    Challenge_Coefficients_Missing: "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pdflash
