@@ -103,3 +103,13 @@ void PrintUseTime(Tool& t, uint32_t start) {
 }
 
 }  // namespace pdflash
+
+namespace pdflash {
+
+void PrintResultBox(Tool& t, const char* middle) {
+  LogPrint(t, "\n===========================\n");
+  LogPrint(t, "%s", middle);
+  LogPrint(t, "===========================\n");
+}
+
+}  // namespace pdflash

@@ -40,3 +40,11 @@ void PrintUseTime(Tool& t, uint32_t start);
 inline constexpr const char* kWipeLine = "\r                    \r";
 
 }  // namespace pdflash
+
+namespace pdflash {
+
+// "\n===========================\n", the middle line, "===========================\n":
+// the frame that ends a whole operation.
+void PrintResultBox(Tool& t, const char* middle);
+
+}  // namespace pdflash

@@ -1,0 +1,18 @@
+// The companion-chip operations are not part of this build yet; they refuse
+// with one clear line instead of pretending.
+#include "app/unavailable.h"
+#include "ops/companion.h"
+
+namespace pdflash {
+
+uint32_t Vmm6Update(Tool& t, UsbLink&, uint8_t, uint8_t) { return NotAvailable(t, "Vmm6Update"); }
+uint32_t DpFwUpdate(Tool& t, UsbLink&, uint8_t) { return NotAvailable(t, "DpFwUpdate"); }
+uint32_t DpFwBackup(Tool& t, UsbLink&, uint8_t) { return NotAvailable(t, "DpFwBackup"); }
+
+bool CompanionUpdatesAvailable(Tool& t) {
+  if (t.set.PDDPShareSPI) return NotAvailable(t, "DpFwUpdate"), false;
+  if (t.set.PDVMM6ShareSPI) return NotAvailable(t, "Vmm6Update"), false;
+  return true;
+}
+
+}  // namespace pdflash

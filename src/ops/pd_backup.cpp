@@ -1,0 +1,159 @@
+#include "ops/pd_backup.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "app/log.h"
+#include "device/vendor.h"
+#include "flash/spi.h"
+#include "image/checksum.h"
+#include "ops/companion.h"
+#include "ops/pd_update.h"
+
+namespace pdflash {
+
+namespace {
+
+constexpr uint32_t kBackupArea = 0x20000;
+constexpr uint32_t kMegabit = 0x20000;
+constexpr uint16_t kPortSelect = 0x2BFD;
+
+uint32_t BackupImageSize(uint16_t pid) {
+  switch (pid) {
+    case 0x0103:
+    case 0x0106: return 0x8000;
+    case 0x0104:
+    case 0x0105: return 0xC000;
+    case 0x0107: return 0xC800;
+    default: return 0x10000;
+  }
+}
+
+bool WriteAll(FILE* f, const uint8_t* data, size_t n) {
+  const bool ok = std::fwrite(data, 1, n, f) == n;
+  return std::fclose(f) == 0 && ok;
+}
+
+// Reads size bytes from flash address 0 in 32-byte pieces with the reading
+// line; stops at the first failed piece unless told to go on. Returns the
+// last piece's result (0 for an empty range).
+uint32_t ReadRange(Tool& t, UsbLink& h, uint8_t row, uint32_t size, std::vector<uint8_t>& buf,
+                   bool stop_at_failure) {
+  uint32_t result = 0;
+  for (uint32_t o = 0; o < size; o += 32) {
+    if (o % 0x400 == 0) LogPrint(t, "\r    reading...%02d%%", static_cast<int>(uint64_t{o} * 100 / size));
+    result = SpiReadData(t, h, FlashRow(row).Read, o, o, 32, buf.data());
+    if (result != 1) {
+      LogPrint(t, "Protection : SPI_Backup_Read_Fail.\n");
+      if (stop_at_failure) break;
+    }
+  }
+  LogPrint(t, "%s", kWipeLine);
+  return result;
+}
+
+}  // namespace
+
+uint32_t PdFwBackup(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
+  const uint32_t start = TimeOfDaySeconds(t);
+  uint32_t result = 0;
+  LogPrint(t, "\nPD[%d]_FW_Backup_Start...\n", d);
+  std::vector<uint8_t> buf(kBackupArea, 0);
+  FILE* one = t.Open("PDFWBackup.bin", "wb");
+  FILE* all = one ? t.Open("PDFWBackupAll.bin", "wb") : nullptr;
+  if (!one) {
+    LogPrint(t, "Protection : Bk1_Open_Fail.\n");
+  } else if (!all) {
+    LogPrint(t, "Protection : Bk2_Open_Fail.\n");
+    std::fclose(one);
+  } else {
+    const uint32_t n = BackupImageSize(t.Pd[d].CurPid);
+    bool all_read = true;
+    for (uint32_t i = 0; i < kBackupArea / 32; ++i) {
+      const uint32_t r = SpiReadData(t, h, FlashRow(row).Read, kPdCopy1 + 32 * i, 32 * i, 32, buf.data());
+      if ((32 * i) % 0x400 == 0) LogPrint(t, "\r    reading...%02d%%", (i * 3200) >> 17);
+      result = r;
+      if (r != 1) {
+        LogPrint(t, "Protection : SPI_Backup_Read_Fail.\n");
+        all_read = false;
+        break;
+      }
+    }
+    LogPrint(t, "%s", kWipeLine);
+    if (Crc16Trailer(buf.data(), n)) LogPrint(t, "    Firmware_1_OK ...\n");
+    if (Crc16Trailer(buf.data() + (PdCopy2(n) - kPdCopy1), n)) LogPrint(t, "    Firmware_2_OK ...\n");
+    // Both files are written even after a failed read: what was read is kept.
+    const bool first_written = WriteAll(one, buf.data(), n);
+    const bool written = WriteAll(all, buf.data(), kBackupArea) && first_written;
+    if (!written) result = 0;
+    if (all_read && written) {
+      if (t.set.PDVMM6ShareSPI) result = Vmm6Update(t, h, 0, row);
+      if ((!t.set.PDVMM6ShareSPI || result == 1) && t.set.PDDPShareSPI) result = DpFwBackup(t, h, row);
+    }
+  }
+  PrintUseTime(t, start);
+  PrintResultBox(t, result == 1 ? "=    PD_FW_Backup_PASS.   =\n" : "=    PD_FW_Backup_FAIL.   =\n");
+  return result;
+}
+
+uint32_t PdFlashDump(Tool& t, UsbLink& h, uint8_t flash, uint8_t megabits, uint8_t row) {
+  const uint32_t start = TimeOfDaySeconds(t);
+  LogPrint(t, "\nPD[%d]_Flash_Dump_%dM_Bits_Start...\n", flash, megabits);
+  const uint32_t size = megabits * kMegabit;
+  if (size > 0x1000000) {
+    LogPrint(t, "Protection : FlashDump_Size_%dK_Over.\n", size >> 10);
+    return 0;
+  }
+  uint32_t result = 0;
+  char name[64];
+  FormatText(name, sizeof name, "PDFlash%dDump.bin", flash);
+  if (FILE* f = t.Open(name, "wb")) {
+    std::vector<uint8_t> buf(size, 0xFF);
+    result = ReadRange(t, h, row, size, buf, true);
+    LogPrint(t, "    Write_to_File: %s\n", name);
+    if (!WriteAll(f, buf.data(), size)) result = 0;
+  } else {
+    LogPrint(t, "Protection : FlashDump_Open_Fail.\n");
+  }
+  PrintUseTime(t, start);
+  char line[40];
+  FormatText(line, sizeof line, result == 1 ? "=    PD_Flash%d_Dump_OK.   =\n" : "=   PD_Flash%d_Dump_FAIL.  =\n", flash);
+  PrintResultBox(t, line);
+  return result;
+}
+
+uint32_t PdFlashDump2(Tool& t, UsbLink& h, uint8_t d, uint8_t megabits, uint8_t row) {
+  const uint32_t start = TimeOfDaySeconds(t);
+  LogPrint(t, "\nPD[%d]_Flash_Dump2_%dM_Bits_Start...\n", d, megabits);
+  const uint32_t size = megabits * kMegabit;
+  if (size > 0x800000) {
+    LogPrint(t, "Protection : FlashDump_Size_%dK_Over.\n", size >> 10);
+    return 0;
+  }
+  uint32_t result = 0;
+  uint8_t identity = 0;
+  ReadRegister(t, h, 0x0018, identity, t.set.DbgMsg != 0);
+  if (identity != 0xC0) {
+    LogPrint(t, "Protection : Not_ZIRUR_Chip.\n");
+  } else {
+    LogPrint(t, "    Select_2nd_SPI\n");
+    if (WriteRegister(t, h, kPortSelect, 1, t.set.DbgMsg != 0) != 1) {
+      LogPrint(t, "Protection : Select_2nd_SPI_Fail.\n");
+    } else if (FILE* f = t.Open("PDFlash2Dump.bin", "wb")) {
+      std::vector<uint8_t> buf(size, 0xFF);
+      result = ReadRange(t, h, row, size, buf, false);
+      LogPrint(t, "    Write_to_File: PDFlash2Dump.bin\n");
+      if (!WriteAll(f, buf.data(), size)) result = 0;
+    } else {
+      LogPrint(t, "Protection : Flash2Dump_Open_Fail.\n");
+    }
+  }
+  PrintUseTime(t, start);
+  // The first flash is selected again on every path.
+  LogPrint(t, "    Select_1st_SPI\n");
+  WriteRegister(t, h, kPortSelect, 0, t.set.DbgMsg != 0);
+  PrintResultBox(t, result == 1 ? "=    PD_Flash2_Dump_OK.   =\n" : "=   PD_Flash2_Dump_FAIL.  =\n");
+  return result;
+}
+
+}  // namespace pdflash
