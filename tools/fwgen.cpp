@@ -74,17 +74,20 @@ std::vector<uint8_t> MakeHeaderImage(const HeaderFields& f) {
   return b;
 }
 
-void PutHubHeaderCrc(uint8_t* h) { h[0x1F] = Crc8(h, 0x1F); }
+void PutHubHeaderCrc(uint8_t* h) {
+  h[0x1F] = Crc8(h, 0x1F);
+}
 
 }  // namespace
 
 std::vector<uint8_t> MakePdFirmware(const PdFirmwareSpec& s) {
-  return MakeHeaderImage({s.size, s.version, s.vid, s.pid, s.vid2, s.flag, s.formal_version, s.formal_offset, s.seed});
+  return MakeHeaderImage(
+      {s.size, s.version, s.vid, s.pid, s.vid2, s.flag, s.formal_version, s.formal_offset, s.seed});
 }
 
 std::vector<uint8_t> MakeDpFirmware(const DpFirmwareSpec& s) {
-  return MakeHeaderImage({s.size, s.version, s.vid, s.pid, s.vid2, std::nullopt, s.formal_version, s.formal_offset,
-                          s.seed});
+  return MakeHeaderImage({s.size, s.version, s.vid, s.pid, s.vid2, std::nullopt, s.formal_version,
+                          s.formal_offset, s.seed});
 }
 
 std::vector<uint8_t> MakeHubHeader(const HubFirmwareSpec& s) {
@@ -108,7 +111,8 @@ std::vector<uint8_t> MakeHubHeader(const HubFirmwareSpec& s) {
 
 std::vector<uint8_t> MakeHubFirmware(const HubFirmwareSpec& s) {
   const uint32_t p = s.version_pos;
-  if (s.image_size % 4 != 0 || s.image_size < 0x6020 || p < 4 || p + 2 > s.image_size - 4) return {};
+  if (s.image_size % 4 != 0 || s.image_size < 0x6020 || p < 4 || p + 2 > s.image_size - 4)
+    return {};
   std::vector<uint8_t> image(s.image_size);
   Fill(image, s.seed);
   uint32_t ptr_at = 0, ptr_len = 0;
@@ -182,7 +186,8 @@ std::vector<uint8_t> MakeVmm6Firmware(const Vmm6FirmwareSpec& s) {
 std::vector<ExampleFile> ExampleSet() {
   std::vector<ExampleFile> set;
   auto pd = [&](const char* name, uint32_t size, uint32_t version, uint16_t pid, const char* what,
-                std::optional<uint32_t> formal = std::nullopt, std::optional<uint32_t> flag = std::nullopt) {
+                std::optional<uint32_t> formal = std::nullopt,
+                std::optional<uint32_t> flag = std::nullopt) {
     PdFirmwareSpec s;
     s.size = size;
     s.version = version;
@@ -192,14 +197,16 @@ std::vector<ExampleFile> ExampleSet() {
     s.seed = version;
     set.push_back({name, MakePdFirmware(s), what});
   };
-  pd("pd_32k_v0D010100.bin", 0x8000, 0x0D010100, 0x0106, "PD firmware 0D.01.01.00, 32 KiB, chip 0x0106");
-  pd("pd_48k_v0B010100.bin", 0xC000, 0x0B010100, 0x0104, "PD firmware 0B.01.01.00, 48 KiB, chip 0x0104");
-  pd("pd_50k_v0E010100.bin", 0xC800, 0x0E010100, 0x0107, "PD firmware 0E.01.01.00, 50 KiB, chip 0x0107",
-     0x01000000u);
-  pd("pd_50k_v0E010200.bin", 0xC800, 0x0E010200, 0x0107, "PD firmware 0E.01.02.00, 50 KiB, chip 0x0107",
-     0x01010000u);
-  pd("pd_64k_vA1010100.bin", 0x10000, 0xA1010100, 0x0108, "PD firmware A1.01.01.00, 64 KiB, chip 0x0108",
-     std::nullopt, 0x00000001u);
+  pd("pd_32k_v0D010100.bin", 0x8000, 0x0D010100, 0x0106,
+     "PD firmware 0D.01.01.00, 32 KiB, chip 0x0106");
+  pd("pd_48k_v0B010100.bin", 0xC000, 0x0B010100, 0x0104,
+     "PD firmware 0B.01.01.00, 48 KiB, chip 0x0104");
+  pd("pd_50k_v0E010100.bin", 0xC800, 0x0E010100, 0x0107,
+     "PD firmware 0E.01.01.00, 50 KiB, chip 0x0107", 0x01000000u);
+  pd("pd_50k_v0E010200.bin", 0xC800, 0x0E010200, 0x0107,
+     "PD firmware 0E.01.02.00, 50 KiB, chip 0x0107", 0x01010000u);
+  pd("pd_64k_vA1010100.bin", 0x10000, 0xA1010100, 0x0108,
+     "PD firmware A1.01.01.00, 64 KiB, chip 0x0108", std::nullopt, 0x00000001u);
 
   DpFirmwareSpec dp64;
   dp64.size = 0x10000;
@@ -209,7 +216,8 @@ std::vector<ExampleFile> ExampleSet() {
   dp128.size = 0x20000;
   dp128.version = 0x06010100;
   dp128.seed = 6;
-  set.push_back({"dp_128k.bin", MakeDpFirmware(dp128), "DP converter firmware 06.01.01.00, 128 KiB"});
+  set.push_back(
+      {"dp_128k.bin", MakeDpFirmware(dp128), "DP converter firmware 06.01.01.00, 128 KiB"});
 
   HubFirmwareSpec hub;
   hub.version = 0x0102;

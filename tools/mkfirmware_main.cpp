@@ -39,7 +39,8 @@ int CustomPd(int argc, char** argv) {
   pdflash::fwgen::PdFirmwareSpec s;
   uint32_t vid = s.vid, pid = s.pid, vid2 = s.vid2;
   if (!Hex(argv[2], s.size) || !Hex(argv[3], s.version)) return Usage();
-  if (argc >= 7 && (!Hex(argv[5], vid) || !Hex(argv[6], pid) || vid > 0xFFFF || pid > 0xFFFF)) return Usage();
+  if (argc >= 7 && (!Hex(argv[5], vid) || !Hex(argv[6], pid) || vid > 0xFFFF || pid > 0xFFFF))
+    return Usage();
   if (argc == 8 && (!Hex(argv[7], vid2) || vid2 > 0xFFFF)) return Usage();
   if (s.size < 0x8000 || s.size > 0x20000) {
     std::fprintf(stderr, "mkfirmware: SIZE must lie in 8000..20000\n");
@@ -51,8 +52,8 @@ int CustomPd(int argc, char** argv) {
   s.seed = s.version;
   char what[96];
   std::snprintf(what, sizeof what, "PD firmware %02X.%02X.%02X.%02X, VID %04X PID %04X VID2 %04X",
-                s.version >> 24, (s.version >> 16) & 0xFF, (s.version >> 8) & 0xFF, s.version & 0xFF, s.vid, s.pid,
-                s.vid2);
+                s.version >> 24, (s.version >> 16) & 0xFF, (s.version >> 8) & 0xFF,
+                s.version & 0xFF, s.vid, s.pid, s.vid2);
   return Write(argv[4], pdflash::fwgen::MakePdFirmware(s), what) ? 0 : 1;
 }
 

@@ -58,7 +58,8 @@ uint32_t DecodeLine(Tool& t, const char* chars, uint32_t n) {
   std::vector<uint8_t> out(Base64DecodedCapacity(n) + 1, 0);
   const uint32_t count = Base64Decode(chars, out.data(), n);
   // Printed as a C string: the bytes up to the first zero.
-  PrintTextLine(t, reinterpret_cast<const char*>(out.data()), std::strlen(reinterpret_cast<const char*>(out.data())));
+  PrintTextLine(t, reinterpret_cast<const char*>(out.data()),
+                std::strlen(reinterpret_cast<const char*>(out.data())));
   return count;
 }
 

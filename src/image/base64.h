@@ -10,9 +10,13 @@
 namespace pdflash {
 
 // Characters Base64Encode writes for len bytes.
-constexpr uint32_t Base64EncodedLength(uint32_t len) { return (len / 3 + (len % 3 != 0)) * 4; }
+constexpr uint32_t Base64EncodedLength(uint32_t len) {
+  return (len / 3 + (len % 3 != 0)) * 4;
+}
 // Bytes Base64Decode writes for len characters, before the padding is taken off.
-constexpr uint32_t Base64DecodedCapacity(uint32_t len) { return (len / 4 + (len % 4 != 0)) * 3; }
+constexpr uint32_t Base64DecodedCapacity(uint32_t len) {
+  return (len / 4 + (len % 4 != 0)) * 3;
+}
 
 // Encodes len bytes into Base64EncodedLength(len) characters (no terminator)
 // and returns that count; 0, writing nothing, for len 0 or a leading '-'.

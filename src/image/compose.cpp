@@ -29,7 +29,9 @@ uint16_t WordSumLe(const uint8_t* b, uint32_t len) {
   return static_cast<uint16_t>(s);
 }
 
-uint8_t Bcd(int v) { return static_cast<uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
+uint8_t Bcd(int v) {
+  return static_cast<uint8_t>(((v / 10) % 10) << 4 | (v % 10));
+}
 
 void PutLabel(uint8_t* zone, uint32_t offset, const char* text) {
   std::memcpy(zone + offset, text, std::strlen(text));
@@ -81,7 +83,8 @@ uint32_t BuildInfoZone(Tool& t, uint8_t* zone, uint8_t mask, uint32_t image_leng
     std::memset(zone, 0, kInfoZoneSize);
     PutLabel(zone, 0, "KMX_FWImage_v0.1");
     std::string project;
-    if (!ReadIniString(t, "Config", "ImgProject", project, 33, "", kSettingFile)) project = "KMX_Image_Basic.";
+    if (!ReadIniString(t, "Config", "ImgProject", project, 33, "", kSettingFile))
+      project = "KMX_Image_Basic.";
     std::memcpy(zone + 32, project.data(), std::min<size_t>(project.size(), 32));
     PutLabel(zone, 64, "Image_Size:");
     PutBe32(zone + 76, image_length);
@@ -115,15 +118,17 @@ void CreatePdImage(Tool& t) {
     LogPrint(t, "PD1_Bin_Error.\n");
     return;
   }
-  const uint32_t pd_size = LoadFirmware(t, pd.BinPath, file.get(), 0x8000, 0x10000,
-                                        "Protection : PD1_Bin_Open_Fail.\n", "    PD1_TotalByte = 0x%X\n");
+  const uint32_t pd_size =
+      LoadFirmware(t, pd.BinPath, file.get(), 0x8000, 0x10000, "Protection : PD1_Bin_Open_Fail.\n",
+                   "    PD1_TotalByte = 0x%X\n");
   if (pd_size == 0) return;
   if (file[0] != 0x02) {
     LogPrint(t, "Protection : PDFW_Data[0]_Error.\n");
     return;
   }
   if (!Crc16Trailer(file.get(), pd_size)) {
-    LogPrint(t, "Protection: Bin_CRC16=%04X\n", GetCrc16(file.get(), static_cast<int32_t>(pd_size - 2)));
+    LogPrint(t, "Protection: Bin_CRC16=%04X\n",
+             GetCrc16(file.get(), static_cast<int32_t>(pd_size - 2)));
     return;
   }
   // The controller keeps a 32 KiB image's second copy at 0x028000, larger ones at 0x030000.
@@ -142,8 +147,9 @@ void CreatePdImage(Tool& t) {
       return;
     }
     std::memset(file.get(), 0xFF, kWorkBuffer);
-    const uint32_t vmm_size = LoadFirmware(t, vmm.BinPath, file.get(), 0x20000, 0x100000,
-                                           "Protection : VMM6_Bin_Open_Fail.\n", "    VMM6_TotalByte = 0x%X\n");
+    const uint32_t vmm_size =
+        LoadFirmware(t, vmm.BinPath, file.get(), 0x20000, 0x100000,
+                     "Protection : VMM6_Bin_Open_Fail.\n", "    VMM6_TotalByte = 0x%X\n");
     if (vmm_size == 0) return;
     std::memcpy(image.get() + kImageVmm6, file.get(), vmm_size);
   }
@@ -155,8 +161,8 @@ void CreatePdImage(Tool& t) {
       std::memcpy(image.get() + kImageZone1, zone.get(), kInfoZoneSize);
       std::memcpy(image.get() + kImageZone2, zone.get(), kInfoZoneSize);
     }
-    // The sum word replaces zone copy 2's own checksum and zeroes the image's word sum
-    // except for what it replaced.
+    // -S takes the place of zone copy 2's own checksum, so the image's word sum
+    // ends up as the negation of that checksum.
     const uint16_t sum = WordSumLe(image.get(), length);
     LogPrint(t, "    Ushort_Sum = %04X\n", sum);
     PutLe16(image.get() + kImageSumWord, static_cast<uint16_t>(0x10000u - sum));
@@ -169,7 +175,8 @@ void CreatePdImage(Tool& t) {
   const char* base = with_vmm6 ? "NewPD1VMM6Image" : "NewPD1Image";
   char name[kPathSize];
   if (image_checksum != 0)
-    FormatText(name, sizeof name, "%s_%04d%02d%02d_%04X.bin", base, now.year, now.month, now.day, image_checksum);
+    FormatText(name, sizeof name, "%s_%04d%02d%02d_%04X.bin", base, now.year, now.month, now.day,
+               image_checksum);
   else
     FormatText(name, sizeof name, "%s_%04d%02d%02d.bin", base, now.year, now.month, now.day);
   if (!WriteOutput(t, name, image.get(), length)) {

@@ -19,7 +19,14 @@ constexpr uint32_t kHubBackupHeader1 = 0x1800;
 
 bool KnownHubChip(uint8_t code) {
   switch (code) {
-    case 0x18: case 0x38: case 0x45: case 0x66: case 0x8C: case 0x90: case 0x95: case 0x98:
+    case 0x18:
+    case 0x38:
+    case 0x45:
+    case 0x66:
+    case 0x8C:
+    case 0x90:
+    case 0x95:
+    case 0x98:
       return true;
     default:
       return false;

@@ -28,7 +28,9 @@ constexpr CompatRow kCompat[] = {
     {0x0108, 0xA1, 0xB1, 0x10000}, {0x0109, 0xA2, 0xB2, 0x10000},
 };
 
-DeviceRecord* PdRecord(Tool& t, uint8_t d) { return d < t.Pd.size() ? &t.Pd[d] : nullptr; }
+DeviceRecord* PdRecord(Tool& t, uint8_t d) {
+  return d < t.Pd.size() ? &t.Pd[d] : nullptr;
+}
 
 // The formal version sits in one of two 0x38-byte windows of the image.
 bool FindFormal(const uint8_t* image, uint32_t& formal) {
@@ -46,7 +48,8 @@ bool FindFormal(const uint8_t* image, uint32_t& formal) {
 }  // namespace
 
 bool IdentityAccepts(uint16_t vid, uint16_t vid2, uint16_t configured) {
-  return vid == kOwnVid || vid == configured || vid2 == kOwnVid || vid2 == configured || vid == vid2;
+  return vid == kOwnVid || vid == configured || vid2 == kOwnVid || vid2 == configured ||
+         vid == vid2;
 }
 
 uint32_t GetPdBinVersion(Tool& t, uint8_t d) {
@@ -95,7 +98,8 @@ uint32_t GetPdBinFlag(Tool& t, uint8_t d) {
 
 uint32_t GetFormalVersion(Tool& t, uint8_t selector, uint8_t d) {
   if (t.set.DisplayFormalVer == 0) return 1;
-  DeviceRecord* r = selector == kFormalDpFile ? (d < t.Dp.size() ? &t.Dp[d] : nullptr) : PdRecord(t, d);
+  DeviceRecord* r =
+      selector == kFormalDpFile ? (d < t.Dp.size() ? &t.Dp[d] : nullptr) : PdRecord(t, d);
   if (!r) return 0;
   auto image = NewBuffer(kMaxFileSize, 0);
   if (!image) return 0;
@@ -117,8 +121,8 @@ uint32_t GetFormalVersion(Tool& t, uint8_t selector, uint8_t d) {
   uint32_t formal = 0;
   if (!FindFormal(image.get(), formal)) return 0;
   r->BinFormalVersion = formal;
-  LogPrint(t, "=     Formal Version is %02X.%02X.%02X.%02X     =\n", formal >> 24, (formal >> 16) & 0xFF,
-           (formal >> 8) & 0xFF, formal & 0xFF);
+  LogPrint(t, "=     Formal Version is %02X.%02X.%02X.%02X     =\n", formal >> 24,
+           (formal >> 16) & 0xFF, (formal >> 8) & 0xFF, formal & 0xFF);
   LogPrint(t, "=========================================\n");
   return 1;
 }

@@ -1,9 +1,10 @@
+#include "image/base64.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "image/base64.h"
 #include "support/harness.h"
 
 namespace pdflash {
@@ -14,8 +15,8 @@ using test::WriteFile;
 
 std::string Encode(const std::string& in) {
   std::string out(Base64EncodedLength(static_cast<uint32_t>(in.size())) + 4, '#');
-  const uint32_t n =
-      Base64Encode(reinterpret_cast<const uint8_t*>(in.data()), out.data(), static_cast<uint32_t>(in.size()));
+  const uint32_t n = Base64Encode(reinterpret_cast<const uint8_t*>(in.data()), out.data(),
+                                  static_cast<uint32_t>(in.size()));
   EXPECT_EQ(out.substr(n), std::string(out.size() - n, '#')) << "wrote past its count";
   return out.substr(0, n);
 }
@@ -100,11 +101,13 @@ TEST(TextFileToBase64, LongLinesAreReadIn4095CharacterPiecesAndPrintedWhole) {
   std::string enc905;
   for (int i = 0; i < 301; ++i) enc905 += "QUFB";
   enc905 += "QUE=";
-  const std::string want = "    Text File To Base64 Encode:\n    Text File Path:  \"" + fx.t.set.TextFilePath +
-                           "\"\n    Length = 4095\n" + enc4095 + "\n    Length = 905\n" + enc905 +
-                           "\n    Length = 4095\n" + enc4095 + "\n    Length = 0\n    Final_Output_Length = " +
+  const std::string want = "    Text File To Base64 Encode:\n    Text File Path:  \"" +
+                           fx.t.set.TextFilePath + "\"\n    Length = 4095\n" + enc4095 +
+                           "\n    Length = 905\n" + enc905 + "\n    Length = 4095\n" + enc4095 +
+                           "\n    Length = 0\n    Final_Output_Length = " +
                            std::to_string(2 * enc4095.size() + enc905.size()) + "\n";
-  EXPECT_TRUE(fx.console.out == want) << fx.console.out.size() << " characters instead of " << want.size();
+  EXPECT_TRUE(fx.console.out == want)
+      << fx.console.out.size() << " characters instead of " << want.size();
 }
 
 TEST(Base64FileToText, DecodesEachLineAndTotalsTheCounts) {

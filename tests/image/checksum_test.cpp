@@ -1,10 +1,11 @@
+#include "image/checksum.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "image/bytes.h"
-#include "image/checksum.h"
 #include "support/harness.h"
 
 namespace pdflash {
@@ -12,7 +13,9 @@ namespace {
 
 using test::ToolFixture;
 
-std::vector<uint8_t> Ascii(const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s)); }
+std::vector<uint8_t> Ascii(const char* s) {
+  return std::vector<uint8_t>(s, s + std::strlen(s));
+}
 
 TEST(Crc8, CheckValueAndPrintFlag) {
   ToolFixture fx;

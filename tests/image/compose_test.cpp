@@ -1,3 +1,5 @@
+#include "image/compose.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 
 #include "image/bytes.h"
 #include "image/checksum.h"
-#include "image/compose.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
@@ -27,7 +28,8 @@ bool AllBytes(const std::vector<uint8_t>& b, size_t from, size_t to, uint8_t val
 }
 
 bool Holds(const std::vector<uint8_t>& b, size_t at, const std::vector<uint8_t>& part) {
-  return b.size() >= at + part.size() && std::equal(part.begin(), part.end(), b.begin() + static_cast<long>(at));
+  return b.size() >= at + part.size() &&
+         std::equal(part.begin(), part.end(), b.begin() + static_cast<long>(at));
 }
 
 uint16_t WordSumLe(const std::vector<uint8_t>& b) {
@@ -54,7 +56,9 @@ struct Compose : ToolFixture {
     pd = fwgen::MakePdFirmware(s);
     WriteBytes(dir / "pd.bin", pd);
   }
-  void Settings(const std::string& lines) { WriteFile(dir / "Setting.ini", "[Config]\nPD1Bin=pd.bin\n" + lines); }
+  void Settings(const std::string& lines) {
+    WriteFile(dir / "Setting.ini", "[Config]\nPD1Bin=pd.bin\n" + lines);
+  }
 };
 
 TEST(CreatePdImage, PlainImageOf32KiBFirmware) {
@@ -102,11 +106,15 @@ TEST(CreatePdImage, InformationZoneSumWordAndChecksumName) {
   const auto img = ReadBytes(fx.dir / names[0]);
   ASSERT_EQ(img.size(), 0x40000u);
   char want_name[64];
-  std::snprintf(want_name, sizeof want_name, "NewPD1Image_20261206_%04X.bin", CheckSum16(fx.t, img.data(), 0x40000));
+  std::snprintf(want_name, sizeof want_name, "NewPD1Image_20261206_%04X.bin",
+                CheckSum16(fx.t, img.data(), 0x40000));
   EXPECT_EQ(names[0], want_name);
 
   std::vector<uint8_t> zone(img.begin() + 0x1E000, img.begin() + 0x1F000);
-  auto text = [&](size_t at, size_t n) { return std::string(zone.begin() + static_cast<long>(at), zone.begin() + static_cast<long>(at + n)); };
+  auto text = [&](size_t at, size_t n) {
+    return std::string(zone.begin() + static_cast<long>(at),
+                       zone.begin() + static_cast<long>(at + n));
+  };
   EXPECT_EQ(text(0, 32), std::string("KMX_FWImage_v0.1") + std::string(16, '\0'));
   EXPECT_EQ(text(32, 32), "P123456789abcdefghijklmnopqrstuv");  // first 32 of 40
   EXPECT_EQ(text(64, 12), std::string("Image_Size:") + '\0');
@@ -140,7 +148,8 @@ TEST(CreatePdImage, InformationZoneSumWordAndChecksumName) {
                 "    verify_Sum = %04X\n"
                 "    IPv4_CheckSum = %04X\n"
                 "Create NewImage.Bin OK.\n",
-                static_cast<uint16_t>(0x10000 - stored), WordSumLe(img), CheckSum16(fx.t, img.data(), 0x40000));
+                static_cast<uint16_t>(0x10000 - stored), WordSumLe(img),
+                CheckSum16(fx.t, img.data(), 0x40000));
   EXPECT_EQ(fx.console.out, lines);
 }
 
@@ -214,7 +223,8 @@ TEST(CreatePdImage, RefusalsWriteNoImage) {
   auto bad_crc = good;
   bad_crc[0x100] ^= 1;
   char crc_line[64];
-  std::snprintf(crc_line, sizeof crc_line, "Protection: Bin_CRC16=%04X\n", GetCrc16(bad_crc.data(), 0x7FFE));
+  std::snprintf(crc_line, sizeof crc_line, "Protection: Bin_CRC16=%04X\n",
+                GetCrc16(bad_crc.data(), 0x7FFE));
   s.size = 0x10001;
   const auto too_big = fwgen::MakePdFirmware(s);
   const std::vector<uint8_t> too_small(0x7FFF, 0x02);
@@ -229,13 +239,15 @@ TEST(CreatePdImage, RefusalsWriteNoImage) {
        "    PD1_TotalByte = 0x10001\nProtection : FW_Size_64K_Error.\n"},
       {"marker", "[Config]\nPD1Bin=pd.bin\n", bad_marker, 0,
        "    PD1_TotalByte = 0x8000\nProtection : PDFW_Data[0]_Error.\n"},
-      {"crc", "[Config]\nPD1Bin=pd.bin\n", bad_crc, 0, std::string("    PD1_TotalByte = 0x8000\n") + crc_line},
+      {"crc", "[Config]\nPD1Bin=pd.bin\n", bad_crc, 0,
+       std::string("    PD1_TotalByte = 0x8000\n") + crc_line},
       {"no vmm6 key", "[Config]\nPD1Bin=pd.bin\n", good, 1,
        "    PD1_TotalByte = 0x8000\nAdd_VMM6_FW_to_Image.\n"
        "Windows_Cmd: certutil -hashfile NewPD1VMM6Image_20221117.Bin\nVMM6_Bin_Error.\n"},
       {"no vmm6 file", "[Config]\nPD1Bin=pd.bin\nVMM6Bin=none.bin\n", good, 1,
        "    PD1_TotalByte = 0x8000\nAdd_VMM6_FW_to_Image.\n"
-       "Windows_Cmd: certutil -hashfile NewPD1VMM6Image_20221117.Bin\nProtection : VMM6_Bin_Open_Fail.\n"},
+       "Windows_Cmd: certutil -hashfile NewPD1VMM6Image_20221117.Bin\nProtection : "
+       "VMM6_Bin_Open_Fail.\n"},
       {"small vmm6", "[Config]\nPD1Bin=pd.bin\nVMM6Bin=pd.bin\n", good, 1,
        "    PD1_TotalByte = 0x8000\nAdd_VMM6_FW_to_Image.\n"
        "Windows_Cmd: certutil -hashfile NewPD1VMM6Image_20221117.Bin\n"
@@ -251,16 +263,6 @@ TEST(CreatePdImage, RefusalsWriteNoImage) {
     EXPECT_EQ(fx.console.out, head + c.tail) << c.name;
     EXPECT_TRUE(OutputImages(fx.dir.path()).empty()) << c.name;
   }
-}
-
-TEST(CreatePdImage, SettingsAreReadFromTheWorkingFolder) {
-  Compose fx;
-  fx.Pd(0x8000);
-  fx.Settings("");
-  fx.t.IniFile = "Other.ini";  // the image functions always read Setting.ini
-  fx.t.set.CreatePDImgOnly = 1;
-  CreatePdImage(fx.t);
-  EXPECT_TRUE(FileExists(fx.dir / "NewPD1Image_20261206.bin"));
 }
 
 TEST(BuildInfoZone, MaskSelectsTheSlots) {

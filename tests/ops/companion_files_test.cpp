@@ -1,3 +1,5 @@
+#include "ops/companion_files.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 
 #include "image/bytes.h"
 #include "image/checksum.h"
-#include "ops/companion_files.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
@@ -18,7 +19,8 @@ using test::WriteBytes;
 constexpr const char* kBox = "=========================================\n";
 
 std::string HubBox(int h, const char* version) {
-  return std::string(kBox) + "=       Hub[" + std::to_string(h) + "] Bin Version is " + version + "      =\n" + kBox;
+  return std::string(kBox) + "=       Hub[" + std::to_string(h) + "] Bin Version is " + version +
+         "      =\n" + kBox;
 }
 
 TEST(GetDpBinVersion, ReadsTheHeaderAndTheFormalVersion) {
@@ -36,8 +38,8 @@ TEST(GetDpBinVersion, ReadsTheHeaderAndTheFormalVersion) {
   EXPECT_EQ(fx.t.Dp[1].CurVid, 0x2109);
   EXPECT_EQ(fx.t.Dp[1].CurPid, 0x0605);
   EXPECT_EQ(fx.t.Dp[1].BinFormalVersion, 0x00000102u);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=    DP[1] Bin Version is 06.01.02.03   =\n" + kBox +
-                                "=     Formal Version is 00.00.01.02     =\n" + kBox);
+  EXPECT_EQ(fx.console.out, std::string(kBox) + "=    DP[1] Bin Version is 06.01.02.03   =\n" +
+                                kBox + "=     Formal Version is 00.00.01.02     =\n" + kBox);
 }
 
 TEST(GetDpBinVersion, IdentityAgainstTheDpConfiguration) {
@@ -110,7 +112,8 @@ TEST(GetHubBinVersion, NotAHubFileAndBadIndex) {
   fx.t.Hub[1].BinPath = "pd.bin";
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0u);
   char want[64];
-  std::snprintf(want, sizeof want, "    Hub Bin is 02 %02X\n", test::ReadBytes(fx.dir / "pd.bin")[1]);
+  std::snprintf(want, sizeof want, "    Hub Bin is 02 %02X\n",
+                test::ReadBytes(fx.dir / "pd.bin")[1]);
   EXPECT_EQ(fx.console.out, want + HubBox(1, "0000"));
 }
 
@@ -155,12 +158,14 @@ TEST(GetVmm6BinVersion, ReadsBothVersionParts) {
   fx.t.Vmm6[1].BinPath = "vmm6.bin";
   EXPECT_EQ(GetVmm6BinVersion(fx.t), 0x02051103u);
   EXPECT_EQ(fx.t.Vmm6[1].BinVersion, 0x02051103u);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=     VMM6 Bin Version:2.05.017 v03     =\n" + kBox);
+  EXPECT_EQ(fx.console.out,
+            std::string(kBox) + "=     VMM6 Bin Version:2.05.017 v03     =\n" + kBox);
 
   fx.console.out.clear();
   fx.t.Vmm6[1].BinPath = "missing.bin";
   EXPECT_EQ(GetVmm6BinVersion(fx.t), 0u);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=     VMM6 Bin Version:0.00.000 v00     =\n" + kBox);
+  EXPECT_EQ(fx.console.out,
+            std::string(kBox) + "=     VMM6 Bin Version:0.00.000 v00     =\n" + kBox);
 }
 
 std::vector<uint8_t> HubArea(const fwgen::HubFirmwareSpec& s) {
@@ -202,17 +207,18 @@ TEST(AddHubHeader2, BuildsTheDualHeaderLayout) {
         "        -----------------------------------\n"
         "        - Hub_CopyLength_Must_Over_0x900C -\n"
         "        -----------------------------------\n";
-    EXPECT_EQ(fx.console.out, "        Add Hub_Header2_To_Buffer\n" +
-                                  std::string(chip == 0x66 ? "        Hub_KMHA, FW2_at_0x060000\n" : "") + banner);
+    EXPECT_EQ(fx.console.out,
+              "        Add Hub_Header2_To_Buffer\n" +
+                  std::string(chip == 0x66 ? "        Hub_KMHA, FW2_at_0x060000\n" : "") + banner);
   }
 }
 
 TEST(AddHubHeader2, WarnsAboutShortCopiesOfTheHubImage) {
   ToolFixture fx;
-  fx.t.Copy[0] = {0x0, 0x2000, 0x100};     // too short
-  fx.t.Copy[3] = {0x0, 0x10000, 0x800C};   // exactly long enough
-  fx.t.Copy[5] = {0x0, 0x3000, 0x10};      // not a hub destination
-  fx.t.Copy[9] = {0x0, 0x10000, 0x800B};   // too short
+  fx.t.Copy[0] = {0x0, 0x2000, 0x100};    // too short
+  fx.t.Copy[3] = {0x0, 0x10000, 0x800C};  // exactly long enough
+  fx.t.Copy[5] = {0x0, 0x3000, 0x10};     // not a hub destination
+  fx.t.Copy[9] = {0x0, 0x10000, 0x800B};  // too short
   auto area = HubArea({});
   ASSERT_TRUE(AddHubHeader2(fx.t, area.data()));
   const std::string block =
@@ -239,8 +245,8 @@ TEST(AddHubHeader2, DebugDumpsEveryHeader) {
   const std::string& out = fx.console.out;
   size_t at = 0;
   for (const char* label : {"    GetCrc8 = 0x", "        OLD_HD1[0000] = 05", "    GetCrc8 = 0x",
-                            "        NEW_HD1[0000] = 05", "    GetCrc8 = 0x", "        NEW_HD2[1000] = 05",
-                            "        BUP_HD1[1800] = 05"}) {
+                            "        NEW_HD1[0000] = 05", "    GetCrc8 = 0x",
+                            "        NEW_HD2[1000] = 05", "        BUP_HD1[1800] = 05"}) {
     at = out.find(label, at);
     ASSERT_NE(at, std::string::npos) << label;
     ++at;

@@ -1,9 +1,10 @@
+#include "ops/pd_file.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "image/bytes.h"
-#include "ops/pd_file.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
@@ -35,7 +36,8 @@ TEST(GetPdBinVersion, AcceptedFileSetsVersionAndIds) {
   EXPECT_EQ(fx.t.Pd[1].BinVersion, 0x0E010203u);
   EXPECT_EQ(fx.t.Pd[1].CurVid, 0x2109);
   EXPECT_EQ(fx.t.Pd[1].CurPid, 0x0107);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=    PD[1] Bin Version is 0E.01.02.03   =\n" + kBox);
+  EXPECT_EQ(fx.console.out,
+            std::string(kBox) + "=    PD[1] Bin Version is 0E.01.02.03   =\n" + kBox);
 }
 
 TEST(GetPdBinVersion, IdentityRule) {
@@ -43,12 +45,14 @@ TEST(GetPdBinVersion, IdentityRule) {
     uint16_t vid, vid2, configured;
     bool accepted;
   } cases[] = {
-      {0x2109, 0x0000, 0x0000, true},  {0x1234, 0x2109, 0x0000, true},  {0x1234, 0x5678, 0x1234, true},
-      {0x1234, 0x5678, 0x5678, true},  {0x4444, 0x4444, 0x0001, true},  {0x1234, 0x5678, 0x0001, false},
+      {0x2109, 0x0000, 0x0000, true}, {0x1234, 0x2109, 0x0000, true},
+      {0x1234, 0x5678, 0x1234, true}, {0x1234, 0x5678, 0x5678, true},
+      {0x4444, 0x4444, 0x0001, true}, {0x1234, 0x5678, 0x0001, false},
       {0x1234, 0x0000, 0x0000, true},  // an unset configuration matches an empty VID2
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IdentityAccepts(c.vid, c.vid2, c.configured), c.accepted) << std::hex << c.vid << "/" << c.vid2;
+    EXPECT_EQ(IdentityAccepts(c.vid, c.vid2, c.configured), c.accepted)
+        << std::hex << c.vid << "/" << c.vid2;
     PdFile fx;
     PdFirmwareSpec s;
     s.vid = c.vid;
@@ -88,7 +92,8 @@ TEST(GetPdBinVersion, MissingFileReadsAsZeros) {
   EXPECT_EQ(GetPdBinVersion(fx.t, 1), 0u);
   EXPECT_EQ(fx.t.Pd[1].CurVid, 0);
   EXPECT_EQ(fx.t.Pd[1].CurPid, 0);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=    PD[1] Bin Version is 00.00.00.00   =\n" + kBox);
+  EXPECT_EQ(fx.console.out,
+            std::string(kBox) + "=    PD[1] Bin Version is 00.00.00.00   =\n" + kBox);
 }
 
 TEST(GetPdBinVersion, ShortFileReadsZerosPastItsEnd) {
@@ -108,8 +113,8 @@ TEST(GetPdBinVersion, FormalVersionFollowsTheBox) {
   fx.t.set.DisplayFormalVer = 1;
   EXPECT_EQ(GetPdBinVersion(fx.t, 1), 0x0E010100u);
   EXPECT_EQ(fx.t.Pd[1].BinFormalVersion, 0x01020304u);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=    PD[1] Bin Version is 0E.01.01.00   =\n" + kBox +
-                                "=     Formal Version is 01.02.03.04     =\n" + kBox);
+  EXPECT_EQ(fx.console.out, std::string(kBox) + "=    PD[1] Bin Version is 0E.01.01.00   =\n" +
+                                kBox + "=     Formal Version is 01.02.03.04     =\n" + kBox);
 }
 
 TEST(GetFormalVersion, SearchWindows) {
@@ -212,8 +217,9 @@ TEST(CheckPdBin, CompatibilityTable) {
     uint16_t chip;
     std::vector<uint8_t> fids;
     uint32_t size;
-  } rows[] = {{0x0102, {0x07, 0x08}, 0x8000},  {0x0103, {0x09, 0x0A}, 0x8000},   {0x0104, {0x0B}, 0xC000},
-              {0x0105, {0x0C}, 0xC000},        {0x0106, {0x0D}, 0x8000},         {0x0107, {0x0E}, 0xC800},
+  } rows[] = {{0x0102, {0x07, 0x08}, 0x8000},  {0x0103, {0x09, 0x0A}, 0x8000},
+              {0x0104, {0x0B}, 0xC000},        {0x0105, {0x0C}, 0xC000},
+              {0x0106, {0x0D}, 0x8000},        {0x0107, {0x0E}, 0xC800},
               {0x0108, {0xA1, 0xB1}, 0x10000}, {0x0109, {0xA2, 0xB2}, 0x10000}};
   ToolFixture fx;
   for (const Row& r : rows) {
@@ -228,7 +234,8 @@ TEST(CheckPdBin, CompatibilityTable) {
       const uint8_t eff = fid < 0xA0 ? (fid & 0x0F) : static_cast<uint8_t>(fid);
       const bool listed = std::find(r.fids.begin(), r.fids.end(), eff) != r.fids.end();
       if (listed || eff == 0x00 || eff == 0x0F) continue;
-      EXPECT_EQ(CheckPdBin(fx.t, 1, static_cast<uint8_t>(fid), r.size), 0u) << std::hex << r.chip << " " << fid;
+      EXPECT_EQ(CheckPdBin(fx.t, 1, static_cast<uint8_t>(fid), r.size), 0u)
+          << std::hex << r.chip << " " << fid;
     }
   }
   EXPECT_EQ(fx.console.out, "");
