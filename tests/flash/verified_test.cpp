@@ -51,23 +51,24 @@ TEST(VerifiedSectorErase, ChecksTheFirst32BytesOfTheSector) {
 }
 
 TEST(VerifiedSectorErase, FailurePaths) {
-  DeviceFixture f;
-  f.dev->flash.assign(0x40000, 0xFF);
-  f.dev->fail_if = [](const SetupPacket& s) { return s.bRequest == 0xD2; };
-  EXPECT_EQ(VerifiedSectorErase(f.t, f.link, 0, 0x1000, 0), 0u);
-  EXPECT_EQ(f.Out(), std::string("Sector_Erase_FAIL\n") + kEraseBanner);
-
-  f.dev->fail_if = [](const SetupPacket& s) { return s.bRequest == 0xC4; };
-  EXPECT_EQ(VerifiedSectorErase(f.t, f.link, 0, 0x1000, 0), 0u);
-  EXPECT_EQ(f.Out(), std::string("Read_Data_FAIL\nSeRdCmp_Rd_Error\n") + kEraseBanner);
-
-  // A part that stays busy is given up after 200 slow polls: 100 s.
-  f.dev->fail_if = nullptr;
-  f.dev->status = 0x01;
-  const uint64_t before = f.clock.SleptUs();
-  EXPECT_EQ(VerifiedSectorErase(f.t, f.link, 0, 0x1000, 0), 0u);
-  EXPECT_EQ(f.clock.SleptUs() - before, 100000000u);
-  EXPECT_EQ(f.Out(), std::string("  Wait_Cnt = 200, Sts = 1\nSeRdCmp_Wait_Fail\n") + kEraseBanner);
+  const struct {
+    uint8_t failing;  // bRequest that fails; 0xC2 = a part that stays busy
+    const char* lines;
+  } cases[] = {{0xD2, "Sector_Erase_FAIL\n"},
+               {0xC4, "Read_Data_FAIL\nSeRdCmp_Rd_Error\n"},
+               {0xC2, "  Wait_Cnt = 200, Sts = 1\nSeRdCmp_Wait_Fail\n"}};
+  for (const auto& c : cases) {
+    DeviceFixture f;
+    f.dev->flash.assign(0x40000, 0xFF);
+    if (c.failing == 0xC2) f.dev->status = 0x01;
+    else f.dev->fail_if = [&c](const SetupPacket& s) { return s.bRequest == c.failing; };
+    EXPECT_EQ(VerifiedSectorErase(f.t, f.link, 0, 0x1000, 0), 0u);
+    EXPECT_EQ(f.Out(), std::string(c.lines) + kEraseBanner);
+    // 200 slow polls: a busy part is given 100 s.
+    if (c.failing == 0xC2) {
+      EXPECT_EQ(f.clock.SleptUs(), 100000000u);
+    }
+  }
 }
 
 TEST(VerifiedWrite, ShortWriteChunksWithoutProgress) {
@@ -128,26 +129,24 @@ TEST(VerifiedWrite, LengthLimitAndFailures) {
   EXPECT_EQ(VerifiedWrite(f.t, f.link, 0, 0x100000, 1, 0x100000, data.data(), 0), 1u);
   EXPECT_EQ(f.dev->flash[0x1FFFFF], 0x3C);
   f.Out();
-
   EXPECT_EQ(VerifiedWrite(f.t, f.link, 0, 0, 0, 0, data.data(), 0), 0u);
   EXPECT_EQ(f.Out(), std::string(kWipe) + kWipe + "WrRdCmp_Cmp_Error\n" + kWriteBanner);
 
-  f.dev->fail_if = [](const SetupPacket& s) { return s.bRequest == 0xD4; };
-  EXPECT_EQ(VerifiedWrite(f.t, f.link, 0, 0, 0, 16, data.data(), 0), 0u);
-  EXPECT_EQ(f.Out(), std::string("Write_Enable_FAIL\n") + kWriteBanner);
-
-  f.dev->fail_if = [](const SetupPacket& s) { return s.bRequest == 0xDC; };
-  EXPECT_EQ(VerifiedWrite(f.t, f.link, 0, 0, 0, 16, data.data(), 0), 0u);
-  EXPECT_EQ(f.Out(), std::string("Write_Data_FAIL\nWrRdCmp_Wr_Error\n") + kWriteBanner);
-
-  f.dev->fail_if = [](const SetupPacket& s) { return s.bRequest == 0xC4; };
-  EXPECT_EQ(VerifiedWrite(f.t, f.link, 0, 0, 0, 16, data.data(), 0), 0u);
-  EXPECT_EQ(f.Out(), std::string(kWipe) + "Read_Data_FAIL\nWrRdCmp_Rd_Error\n" + kWriteBanner);
-
-  f.dev->fail_if = nullptr;
-  f.dev->status = 0x01;
-  EXPECT_EQ(VerifiedWrite(f.t, f.link, 0, 0, 0, 16, data.data(), 0), 0u);
-  EXPECT_EQ(f.Out(), std::string("  Wait_Cnt = 200, Sts = 1\nWrRdCmp_Wt_Error\n") + kWriteBanner);
+  const struct {
+    uint8_t failing;  // 0xC2 = a part that stays busy
+    std::string lines;
+  } cases[] = {{0xD4, "Write_Enable_FAIL\n"},
+               {0xDC, "Write_Data_FAIL\nWrRdCmp_Wr_Error\n"},
+               {0xC4, std::string(kWipe) + "Read_Data_FAIL\nWrRdCmp_Rd_Error\n"},
+               {0xC2, "  Wait_Cnt = 200, Sts = 1\nWrRdCmp_Wt_Error\n"}};
+  for (const auto& c : cases) {
+    DeviceFixture g;
+    g.dev->flash.assign(0x1000, 0xFF);
+    if (c.failing == 0xC2) g.dev->status = 0x01;
+    else g.dev->fail_if = [&c](const SetupPacket& s) { return s.bRequest == c.failing; };
+    EXPECT_EQ(VerifiedWrite(g.t, g.link, 0, 0, 0, 16, data.data(), 0), 0u);
+    EXPECT_EQ(g.Out(), c.lines + kWriteBanner);
+  }
 }
 
 TEST(CheckFlashSize, CheckModeFindsMirrors) {
