@@ -58,8 +58,10 @@ void ReadSharedDpVersion(Tool&, UsbLink&, uint8_t /*in_rom*/) {}
 
 void PrintProjectId(Tool& t, const DeviceRecord& rec) {
   if (!t.set.DbgMsg) return;
-  if (rec.ProjectId != 0) LogPrint(t, "    PJID = 0x%08X, %s\n", rec.ProjectId, rec.ChipName.c_str());
-  else LogPrint(t, "    No_Matched_PJID.\n");
+  if (rec.ProjectId != 0)
+    LogPrint(t, "    PJID = 0x%08X, %s\n", rec.ProjectId, rec.ChipName.c_str());
+  else
+    LogPrint(t, "    No_Matched_PJID.\n");
 }
 
 // GPIO8 is pulled down so the VMM6 chip lets go of the shared flash; functions
@@ -215,8 +217,10 @@ uint32_t SearchDevice(Tool& t, UsbLink& link, uint8_t d, uint8_t rom_only, uint8
     uint32_t located = 0;
     if (by_location) {
       located = GetRegistryLocation(t, n, link, hub, port);
-      if (located) LogPrint(t, "    Registry_Location = Hub%04d, Port%04d\n", hub, port);
-      else LogPrint(t, "    Registry_Location_Not_Found\n");
+      if (located)
+        LogPrint(t, "    Registry_Location = Hub%04d, Port%04d\n", hub, port);
+      else
+        LogPrint(t, "    Registry_Location_Not_Found\n");
     }
 
     if (!MatchesPdRecord(rec, ids.vid, ids.pid, rom_only)) {

@@ -47,7 +47,9 @@ bool SendChallengeAnswer(Tool& t, UsbLink& h, const uint8_t (&answer)[2]) {
   return true;
 }
 
-bool IsZero(const uint8_t (&counter)[2]) { return counter[0] == 0 && counter[1] == 0; }
+bool IsZero(const uint8_t (&counter)[2]) {
+  return counter[0] == 0 && counter[1] == 0;
+}
 
 enum class LockOutcome { StatusFailed, WasLocked, Locked, StillOpen };
 
@@ -133,8 +135,10 @@ uint32_t ResetToRomUsing(Tool& t, UsbLink& h, bool echo, BinFlagReader read_bin_
     return 1;
   }
   if (s.PDVMM6ShareSPI) {
-    if (s.SkipGPIO8Ctl) LogPrint(t, "    Skip_GPIO8_Low_1\n");
-    else DriveGpio8Low(t, h);
+    if (s.SkipGPIO8Ctl)
+      LogPrint(t, "    Skip_GPIO8_Low_1\n");
+    else
+      DriveGpio8Low(t, h);
   }
   if (s.ForceGPIO8Low) DriveGpio8Low(t, h);
 

@@ -19,8 +19,12 @@ constexpr uint8_t kRegWriteBlockDown = 0x06;
 constexpr uint8_t kRegisterRequest = 0xE0;
 constexpr uint8_t kMaxBlock = 32;
 
-uint16_t RegValue(uint16_t a, uint8_t sub) { return static_cast<uint16_t>(((a & 0xFF) << 8) | sub); }
-uint16_t RegIndex(uint16_t a) { return static_cast<uint16_t>(a >> 8); }
+uint16_t RegValue(uint16_t a, uint8_t sub) {
+  return static_cast<uint16_t>(((a & 0xFF) << 8) | sub);
+}
+uint16_t RegIndex(uint16_t a) {
+  return static_cast<uint16_t>(a >> 8);
+}
 
 bool RegisterTransfer(Tool& t, UsbLink& h, uint8_t type, uint16_t a, uint8_t sub, uint16_t length,
                       uint8_t* data) {
@@ -85,7 +89,8 @@ uint32_t ReadRegisterBlock(Tool& t, UsbLink& h, uint16_t a, uint8_t* out, uint8_
   return 1;
 }
 
-uint32_t WriteRegisterBlock(Tool& t, UsbLink& h, uint16_t a, const uint8_t* in, uint8_t n, bool echo) {
+uint32_t WriteRegisterBlock(Tool& t, UsbLink& h, uint16_t a, const uint8_t* in, uint8_t n,
+                            bool echo) {
   if (n > kMaxBlock) return 0;
   uint8_t bytes[kMaxBlock] = {};
   if (n > 0) std::memcpy(bytes, in, n);
@@ -153,7 +158,8 @@ uint32_t VdrWrite(Tool& t, UsbLink& h, uint8_t code, bool echo) {
   return 1;
 }
 
-uint32_t I2cWriteCommand(Tool& t, UsbLink& h, uint8_t command, uint16_t length, const uint8_t* data) {
+uint32_t I2cWriteCommand(Tool& t, UsbLink& h, uint8_t command, uint16_t length,
+                         const uint8_t* data) {
   if (!SendOut(t, h, command, 0, 0, length, data)) {
     LogPrint(t, "I2C-WriteCmd %02X Fail\n", command);
     return 0;
@@ -207,9 +213,9 @@ struct IdentityRow {
 
 // Identity register 0x0018 to project ID; 0xFF means "see the extended identity".
 constexpr IdentityRow kIdentityTable[] = {
-    {0x00, 0x01000000}, {0x10, 0x01020000}, {0x70, 0x01030000}, {0x80, 0x01030000},
-    {0x81, 0x01030000}, {0x90, 0x01040000}, {0xA0, 0x01050000}, {0xB0, 0x01060000},
-    {0xC0, 0x01070000},
+    {0x00, 0x01000000}, {0x10, 0x01020000}, {0x70, 0x01030000},
+    {0x80, 0x01030000}, {0x81, 0x01030000}, {0x90, 0x01040000},
+    {0xA0, 0x01050000}, {0xB0, 0x01060000}, {0xC0, 0x01070000},
 };
 
 uint32_t ExtendedIdentity(Tool& t, UsbLink& h, bool echo) {
@@ -219,8 +225,10 @@ uint32_t ExtendedIdentity(Tool& t, UsbLink& h, bool echo) {
   ReadRegister(t, h, 0x009E, ver, false);
   if (echo) LogPrint(t, "    Reg_ID=0x%02X%02X, Ver=0x%02X\n", hi, lo, ver);
   uint32_t code = static_cast<uint32_t>(hi) << 8 | lo;
-  if (hi == 0x35 && lo == 0x96) code = 0x0108;
-  else if (hi == 0x36 && lo == 0x01) code = 0x0109;
+  if (hi == 0x35 && lo == 0x96)
+    code = 0x0108;
+  else if (hi == 0x36 && lo == 0x01)
+    code = 0x0109;
   const uint32_t project_id = code << 16 | static_cast<uint32_t>(ver) << 8;
   LogPrint(t, "    ProjectID = 0x%08X\n", project_id);
   return project_id;

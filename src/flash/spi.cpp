@@ -38,7 +38,9 @@ constexpr uint8_t kWriteStatus2 = 0x31;
 uint16_t FlashValue(uint32_t address, uint8_t opcode) {
   return static_cast<uint16_t>(((address & 0xFF) << 8) | opcode);
 }
-uint16_t FlashIndex(uint32_t address) { return static_cast<uint16_t>((address >> 8) & 0xFFFF); }
+uint16_t FlashIndex(uint32_t address) {
+  return static_cast<uint16_t>((address >> 8) & 0xFFFF);
+}
 
 }  // namespace
 
@@ -129,8 +131,10 @@ uint32_t SpiWaitReady(Tool& t, UsbLink& h, uint8_t read_status_opcode, bool slow
       result = 1;
       break;
     }
-    if (slow) t.clock.SleepMs(500);
-    else StepTimer(t, 5000);
+    if (slow)
+      t.clock.SleepMs(500);
+    else
+      StepTimer(t, 5000);
     if (++polls == kMaxPolls) {
       LogPrint(t, "  Wait_Cnt = %d, Sts = %X\n", polls, status);
       return 0;

@@ -53,7 +53,8 @@ uint32_t VerifiedSectorErase(Tool& t, UsbLink& h, uint8_t row, uint32_t address,
   // The sector start is enough to tell a refused erase from a done one.
   for (uint32_t i = 0; i < kEraseCheck; ++i) {
     if (buffer[i] != 0xFF) {
-      LogPrint(t, "  Compare_Data_Error_at_%06X, Tx_%02X != Rx_%02X\n", address + i, 0xFF, buffer[i]);
+      LogPrint(t, "  Compare_Data_Error_at_%06X, Tx_%02X != Rx_%02X\n", address + i, 0xFF,
+               buffer[i]);
       LogPrint(t, "SeRdCmp_Cmp_Error\n");
       return EraseFailed(t);
     }
@@ -155,20 +156,22 @@ uint32_t DetectFlashSize(Tool& t, UsbLink& h, uint8_t* head) {
     uint8_t b[4] = {};
     SpiReadData(t, h, 0x03, p, 0, 4, b);
     if (p == 0x10000)
-      LogPrint(t, "    SPI[0x%06X] = %02X,%02X,%02X,%02X, (%d KByte, %d Kbit)\n", p, b[0], b[1], b[2],
-               b[3], p >> 10, p >> 7);
+      LogPrint(t, "    SPI[0x%06X] = %02X,%02X,%02X,%02X, (%d KByte, %d Kbit)\n", p, b[0], b[1],
+               b[2], b[3], p >> 10, p >> 7);
     else if (p < 0x100000)
-      LogPrint(t, "    SPI[0x%06X] = %02X,%02X,%02X,%02X, (%d KByte, %d Mbit)\n", p, b[0], b[1], b[2],
-               b[3], p >> 10, p >> 17);
+      LogPrint(t, "    SPI[0x%06X] = %02X,%02X,%02X,%02X, (%d KByte, %d Mbit)\n", p, b[0], b[1],
+               b[2], b[3], p >> 10, p >> 17);
     else
-      LogPrint(t, "    SPI[0x%06X] = %02X,%02X,%02X,%02X, (%d MByte, %d Mbit)\n", p, b[0], b[1], b[2],
-               b[3], p >> 20, p >> 17);
+      LogPrint(t, "    SPI[0x%06X] = %02X,%02X,%02X,%02X, (%d MByte, %d Mbit)\n", p, b[0], b[1],
+               b[2], b[3], p >> 20, p >> 17);
     if (size_kb == 0 && Distinctive(head) && b[0] == head[0] && b[1] == head[1] && b[2] == head[2])
       size_kb = p >> 10;
   }
   if (size_kb == 0) return 0;
-  if (size_kb < 1024) LogPrint(t, "    FlashSize_%d KByte\n", size_kb);
-  else LogPrint(t, "    FlashSize_%d MByte\n", size_kb >> 10);
+  if (size_kb < 1024)
+    LogPrint(t, "    FlashSize_%d KByte\n", size_kb);
+  else
+    LogPrint(t, "    FlashSize_%d MByte\n", size_kb >> 10);
   return 0;
 }
 
@@ -198,8 +201,10 @@ uint32_t CheckFlashSize(Tool& t, UsbLink& h, uint32_t size, uint32_t base, uint8
     LogPrint(t, "    ChkSize_Data_All_%02X.\n", b[0]);
   }
   if (verbose) {
-    if (result) LogPrint(t, "    FlashSize_%X_OK\n", size);
-    else LogPrint(t, "    FlashSize_%X_NG\n", size);
+    if (result)
+      LogPrint(t, "    FlashSize_%X_OK\n", size);
+    else
+      LogPrint(t, "    FlashSize_%X_NG\n", size);
   }
   return result;
 }

@@ -51,8 +51,8 @@ void GetPdFwVersion(Tool& t, UsbLink& h, uint8_t d, bool print) {
   }
   rec.FwVersion = Be32(v);
   LogPrint(t, "%s", kBoxLine);
-  LogPrint(t, "=  KMPDx:%04X/%04X, Version:%02X.%02X.%02X.%02X =\n", rec.Vid, rec.Pid, v[0], v[1], v[2],
-           v[3]);
+  LogPrint(t, "=  KMPDx:%04X/%04X, Version:%02X.%02X.%02X.%02X =\n", rec.Vid, rec.Pid, v[0], v[1],
+           v[2], v[3]);
   LogPrint(t, "%s", kBoxLine);
 }
 

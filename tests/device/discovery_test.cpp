@@ -32,7 +32,9 @@ struct BusFixture : test::DeviceFixture {
   UsbLink found;
 };
 
-bool Has(const std::string& out, const std::string& line) { return out.find(line) != std::string::npos; }
+bool Has(const std::string& out, const std::string& line) {
+  return out.find(line) != std::string::npos;
+}
 
 TEST(SearchDevice, MatchesConfiguredPairsAndRomPairInOrder) {
   BusFixture f;
@@ -134,16 +136,17 @@ TEST(GetRegistryLocation, DigitsAtFixedPositions) {
   EXPECT_EQ(GetRegistryLocation(f.t, 0, f.found, hub, port), 1u);
   EXPECT_EQ(port, 2);
   EXPECT_EQ(hub, 3);
-  EXPECT_EQ(f.Out(),
-            "    DevicePath = \\\\?\\usb#vid_2109&pid_0107#5&1a2b&0&1#{a5dcbf10}\n"
-            "    Split_1 = \\\\?\\usb\n"
-            "    wcRegPath_1 = SYSTEM\\CurrentControlSet\\Enum\\USB\\\n"
-            "    Split_2 = VID_2109&PID_0107\n"
-            "    wcRegPath_2 = SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_2109&PID_0107\n"
-            "    Split_3 = 5&1a2b&0&1\n"
-            "    wcRegPath_3 = SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_2109&PID_0107\\5&1a2b&0&1\n"
-            "    DevicePath=\\\\?\\usb#vid_2109&pid_0107#5&1a2b&0&1#{a5dcbf10}\n"
-            "    Dev_0, LocationInformation = Port_#0012.Hub_#0003, 33, 32\n");
+  EXPECT_EQ(
+      f.Out(),
+      "    DevicePath = \\\\?\\usb#vid_2109&pid_0107#5&1a2b&0&1#{a5dcbf10}\n"
+      "    Split_1 = \\\\?\\usb\n"
+      "    wcRegPath_1 = SYSTEM\\CurrentControlSet\\Enum\\USB\\\n"
+      "    Split_2 = VID_2109&PID_0107\n"
+      "    wcRegPath_2 = SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_2109&PID_0107\n"
+      "    Split_3 = 5&1a2b&0&1\n"
+      "    wcRegPath_3 = SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_2109&PID_0107\\5&1a2b&0&1\n"
+      "    DevicePath=\\\\?\\usb#vid_2109&pid_0107#5&1a2b&0&1#{a5dcbf10}\n"
+      "    Dev_0, LocationInformation = Port_#0012.Hub_#0003, 33, 32\n");
 
   ASSERT_EQ(OpenDevice(f.t, 1, f.found, no_more), 0u);
   EXPECT_EQ(GetRegistryLocation(f.t, 1, f.found, hub, port), 0u);

@@ -46,7 +46,11 @@ TEST(ResetToRom, JumpCodeFollowsTheIdentityFamily) {
   const struct {
     uint8_t identity;
     std::vector<uint8_t> codes;
-  } cases[] = {{0x81, {0xC0}}, {0xA0, {0xC0}}, {0x70, {0xA0, 0xB0}}, {0x90, {0xA0, 0xB0}}, {0xC0, {0xA0, 0xB0}}};
+  } cases[] = {{0x81, {0xC0}},
+               {0xA0, {0xC0}},
+               {0x70, {0xA0, 0xB0}},
+               {0x90, {0xA0, 0xB0}},
+               {0xC0, {0xA0, 0xB0}}};
   for (const auto& c : cases) {
     ModeFixture f;
     f.dev->regs[0x0018] = c.identity;
@@ -179,8 +183,7 @@ TEST(LockChallenge, SendsTheCounterBack) {
   f.t.set.DbgMsg = 1;
   EXPECT_EQ(LockChallenge(f.t, f.link), 1u);
   EXPECT_EQ(f.dev->Requests(0xE0, 0x0E).back().data, (std::vector<uint8_t>{0x02, 0x03}));
-  EXPECT_EQ(f.Out(),
-            "    Lock_Math_Challenge_Exe\n    Old_Cnt = 0x0203\n    New_Cnt = 0x0000\n");
+  EXPECT_EQ(f.Out(), "    Lock_Math_Challenge_Exe\n    Old_Cnt = 0x0203\n    New_Cnt = 0x0000\n");
 
   f.t.set.DbgMsg = 0;
   f.dev->counter = 7;

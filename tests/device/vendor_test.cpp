@@ -10,8 +10,8 @@ namespace {
 using test::DeviceFixture;
 using test::FakeTransfer;
 
-void ExpectSetup(const FakeTransfer& r, uint8_t type, uint8_t request, uint16_t value, uint16_t index,
-                 uint16_t length) {
+void ExpectSetup(const FakeTransfer& r, uint8_t type, uint8_t request, uint16_t value,
+                 uint16_t index, uint16_t length) {
   EXPECT_EQ(r.setup.bmRequestType, type);
   EXPECT_EQ(r.setup.bRequest, request);
   EXPECT_EQ(r.setup.wValue, value) << std::hex << r.setup.wValue;
@@ -134,7 +134,8 @@ TEST(ChipIdentity, ExtendedIdentity) {
   // The low ID byte is lost: it counts as 0, so 0x3596 is not recognised.
   f.dev->fail_if = [](const SetupPacket& s) { return s.wValue == 0x9D01; };
   EXPECT_EQ(ReadChipIdentity(f.t, f.link, 1, true), 0x35000700u);
-  EXPECT_EQ(f.Out(), "Read-Reg 0x009D Fail\n    Reg_ID=0x3500, Ver=0x07\n    ProjectID = 0x35000700\n");
+  EXPECT_EQ(f.Out(),
+            "Read-Reg 0x009D Fail\n    Reg_ID=0x3500, Ver=0x07\n    ProjectID = 0x35000700\n");
 }
 
 TEST(Gpio, RegisterArithmetic) {

@@ -55,8 +55,9 @@ TEST(SpiCommands, FlashAddressEncodingAndPostDelays) {
   SpiCommand(f.t, f.link, 0xAA);
   SpiChipErase(f.t, f.link, 0xC7);
   SpiReadStatus(f.t, f.link, 0x05, 1, buf);
-  EXPECT_EQ(f.Out(),
-            "Write_Status_FAIL\nWrite_Data_FAIL\nWrite_Enable_FAIL\nChip_Erase_FAIL\nRead_Status_FAIL\n");
+  EXPECT_EQ(
+      f.Out(),
+      "Write_Status_FAIL\nWrite_Data_FAIL\nWrite_Enable_FAIL\nChip_Erase_FAIL\nRead_Status_FAIL\n");
 }
 
 TEST(SpiWaitReady, NeedsTwoCleanReadsInARow) {
@@ -144,9 +145,10 @@ TEST(WriteFlashStatus, StatusRegister2Repair) {
     EXPECT_EQ(f.dev->status2, c.after);
     char expect[120];
     if (c.writes)
-      std::snprintf(expect, sizeof expect,
-                    "    StatusReg2 = 0x%02X\n    Write_StatusReg2_To_0x%02X\n    StatusReg2 = 0x%02X\n",
-                    c.before, c.after, c.after);
+      std::snprintf(
+          expect, sizeof expect,
+          "    StatusReg2 = 0x%02X\n    Write_StatusReg2_To_0x%02X\n    StatusReg2 = 0x%02X\n",
+          c.before, c.after, c.after);
     else
       std::snprintf(expect, sizeof expect, "    StatusReg2 = 0x%02X\n", c.before);
     EXPECT_EQ(f.Out(), expect);
@@ -175,9 +177,9 @@ TEST(PdRegisterReadSpi, ShiftsCommandThenDataThroughTheRegisterMaster) {
   g.dev->fail_if = [&reads](const SetupPacket& s) { return s.wValue == 0xF601 && ++reads == 2; };
   uint8_t buf[6] = {};
   EXPECT_EQ(PdRegisterReadSpi(g.t, g.link, 0x03, 0x21000, 2, 4, buf), 1u);
-  EXPECT_EQ(std::vector<uint8_t>(buf, buf + 6), (std::vector<uint8_t>{0, 0, 0x10, 0x10, 0x30, 0x40}));
+  EXPECT_EQ(std::vector<uint8_t>(buf, buf + 6),
+            (std::vector<uint8_t>{0, 0, 0x10, 0x10, 0x30, 0x40}));
   EXPECT_EQ(g.Out(), "Read-Reg 0x00F6 Fail\n");
-
 }
 
 }  // namespace

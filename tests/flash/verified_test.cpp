@@ -9,8 +9,10 @@ namespace {
 
 using test::DeviceFixture;
 
-const char* const kEraseBanner = "\n=======================\n=   SeRdCmp_FAIL.   =\n=======================\n\n";
-const char* const kWriteBanner = "\n=======================\n=    WrRdCmp_FAIL.    =\n=======================\n\n";
+const char* const kEraseBanner =
+    "\n=======================\n=   SeRdCmp_FAIL.   =\n=======================\n\n";
+const char* const kWriteBanner =
+    "\n=======================\n=    WrRdCmp_FAIL.    =\n=======================\n\n";
 const char* const kWipe = "\r                    \r";
 
 std::vector<uint8_t> Pattern(size_t n) {
@@ -42,8 +44,9 @@ TEST(VerifiedSectorErase, ChecksTheFirst32BytesOfTheSector) {
   EXPECT_EQ(VerifiedSectorErase(f.t, f.link, 0, 0x022000, 0), 1u);
   f.dev->SetFlash(0x022005, {0x12, 0x34});
   EXPECT_EQ(VerifiedSectorErase(f.t, f.link, 0, 0x022000, 0), 0u);
-  EXPECT_EQ(f.Out(), std::string("  Compare_Data_Error_at_022005, Tx_FF != Rx_12\nSeRdCmp_Cmp_Error\n") +
-                         kEraseBanner);
+  EXPECT_EQ(f.Out(),
+            std::string("  Compare_Data_Error_at_022005, Tx_FF != Rx_12\nSeRdCmp_Cmp_Error\n") +
+                kEraseBanner);
 
   // Row 8 erases with its own opcode.
   VerifiedSectorErase(f.t, f.link, 8, 0x010000, 0);
@@ -60,8 +63,10 @@ TEST(VerifiedSectorErase, FailurePaths) {
   for (const auto& c : cases) {
     DeviceFixture f;
     f.dev->flash.assign(0x40000, 0xFF);
-    if (c.failing == 0xC2) f.dev->status = 0x01;
-    else f.dev->fail_if = [&c](const SetupPacket& s) { return s.bRequest == c.failing; };
+    if (c.failing == 0xC2)
+      f.dev->status = 0x01;
+    else
+      f.dev->fail_if = [&c](const SetupPacket& s) { return s.bRequest == c.failing; };
     EXPECT_EQ(VerifiedSectorErase(f.t, f.link, 0, 0x1000, 0), 0u);
     EXPECT_EQ(f.Out(), std::string(c.lines) + kEraseBanner);
     // 200 slow polls: a busy part is given 100 s.
@@ -113,8 +118,8 @@ TEST(VerifiedWrite, CompareLinesAtFirstDifferenceAndEach4KiBBoundary) {
   EXPECT_EQ(VerifiedWrite(f.t, f.link, 0, 0, 0, 0x2000, data.data(), 0), 0u);
   const std::string out = f.Out();
   const std::string tail = std::string("  Compare_Error_at_SPI_000005, Tx_A5 != Rx_00\n") +
-                           "  Compare_Error_at_SPI_001000, Tx_A5 != Rx_00\n" + "WrRdCmp_Cmp_Error\n" +
-                           kWriteBanner;
+                           "  Compare_Error_at_SPI_001000, Tx_A5 != Rx_00\n" +
+                           "WrRdCmp_Cmp_Error\n" + kWriteBanner;
   ASSERT_GE(out.size(), tail.size());
   EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
 }
@@ -142,8 +147,10 @@ TEST(VerifiedWrite, LengthLimitAndFailures) {
   for (const auto& c : cases) {
     DeviceFixture g;
     g.dev->flash.assign(0x1000, 0xFF);
-    if (c.failing == 0xC2) g.dev->status = 0x01;
-    else g.dev->fail_if = [&c](const SetupPacket& s) { return s.bRequest == c.failing; };
+    if (c.failing == 0xC2)
+      g.dev->status = 0x01;
+    else
+      g.dev->fail_if = [&c](const SetupPacket& s) { return s.bRequest == c.failing; };
     EXPECT_EQ(VerifiedWrite(g.t, g.link, 0, 0, 0, 16, data.data(), 0), 0u);
     EXPECT_EQ(g.Out(), c.lines + kWriteBanner);
   }

@@ -40,9 +40,10 @@ TEST(GetPdFwVersion, OneRequestBigEndian) {
   EXPECT_EQ(s.wIndex, 0x0000);
   EXPECT_EQ(s.wLength, 4);
   EXPECT_EQ(f.t.Pd[1].FwVersion, 0x35000102u);
-  EXPECT_EQ(f.Out(),
-            "Get_PD[1]_FW_Version\n=========================================\n"
-            "=  KMPDx:2109/0107, Version:35.00.01.02 =\n=========================================\n");
+  EXPECT_EQ(
+      f.Out(),
+      "Get_PD[1]_FW_Version\n=========================================\n"
+      "=  KMPDx:2109/0107, Version:35.00.01.02 =\n=========================================\n");
   f.dev->fail_if = [](const SetupPacket&) { return true; };
   GetPdFwVersion(f.t, f.link, 1, false);
   EXPECT_EQ(f.t.Pd[1].FwVersion, 0u);
@@ -69,8 +70,9 @@ TEST(GetPdFormalVer, AddressesAndReadPathFollowModeAndChip) {
     EXPECT_EQ(reads[0].setup.wIndex, 0x0210);
     EXPECT_EQ(reads[1].setup.wValue, 0x2003);
     EXPECT_EQ(reads[4].setup.wIndex, 0x0310);
-    EXPECT_EQ(f.Out(),
-              "=     Formal Version is 01.02.03.04     =\n=========================================\n");
+    EXPECT_EQ(
+        f.Out(),
+        "=     Formal Version is 01.02.03.04     =\n=========================================\n");
   }
   {
     // Parts with 32 KiB images keep copy 2 at 0x28000; a signature past the
@@ -117,10 +119,11 @@ TEST(GetPdSpiVersion, CopySelectorsAndSizeMatch) {
   GetPdSpiVersion(f.t, f.link, 1, 2, 1);
   EXPECT_EQ(f.t.Pd[1].FwVersion, 0x0E010203u);
   EXPECT_EQ(f.t.Pd[1].CurPid, 0x0107);
-  EXPECT_EQ(f.Out(),
-            "\n    PD1_Get_SPI2_Version...\n    Read_Start_Adr = 30000\n    Size_Match_at: 50KB\n"
-            "    Loop0_VID = 2109/0000\n=========================================\n"
-            "=    PD[1] FW Version is 0E.01.02.03    =\n=========================================\n");
+  EXPECT_EQ(
+      f.Out(),
+      "\n    PD1_Get_SPI2_Version...\n    Read_Start_Adr = 30000\n    Size_Match_at: 50KB\n"
+      "    Loop0_VID = 2109/0000\n=========================================\n"
+      "=    PD[1] FW Version is 0E.01.02.03    =\n=========================================\n");
 
   // With copy 2 gone, the 32 KiB window is tried; equal vendor IDs are accepted.
   f.dev->SetFlash(0x30000, {0xFF});

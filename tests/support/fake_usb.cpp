@@ -42,8 +42,12 @@ bool FakeController::Register(const SetupPacket& s, uint8_t* data) {
   const uint8_t sub = s.wValue & 0xFF;
   const uint16_t a = static_cast<uint16_t>((s.wValue >> 8) | (s.wIndex << 8));
   switch (sub) {
-    case 0x01: data[0] = ReadReg(a); return true;
-    case 0x02: WriteReg(a, data[0]); return true;
+    case 0x01:
+      data[0] = ReadReg(a);
+      return true;
+    case 0x02:
+      WriteReg(a, data[0]);
+      return true;
     case 0x03:
       for (uint16_t i = 0; i < s.wLength; ++i) data[i] = ReadReg(static_cast<uint16_t>(a + i));
       return true;
@@ -56,15 +60,22 @@ bool FakeController::Register(const SetupPacket& s, uint8_t* data) {
     case 0x06:
       for (uint16_t i = 0; i < s.wLength; ++i) WriteReg(static_cast<uint16_t>(a - i), data[i]);
       return true;
-    case 0x0D: PutBe16(data, challenge); return true;
-    case 0x0F: PutBe16(data, counter); return true;
+    case 0x0D:
+      PutBe16(data, challenge);
+      return true;
+    case 0x0F:
+      PutBe16(data, counter);
+      return true;
     case 0x0E: {
       const uint16_t answer = Be16(data);
-      if (counter == 0 && answer == expected_answer) counter = 1;
-      else if (counter != 0 && answer == counter && !lock_refused) counter = 0;
+      if (counter == 0 && answer == expected_answer)
+        counter = 1;
+      else if (counter != 0 && answer == counter && !lock_refused)
+        counter = 0;
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -81,12 +92,17 @@ bool FakeController::Transfer(const SetupPacket& s, uint8_t* data) {
   }
   std::vector<uint8_t> in(s.wLength, 0);
   uint8_t* buf = out ? data : in.data();
-  const uint32_t address = static_cast<uint32_t>(s.wValue >> 8) | static_cast<uint32_t>(s.wIndex) << 8;
+  const uint32_t address = static_cast<uint32_t>(s.wValue >> 8) | static_cast<uint32_t>(s.wIndex)
+                                                                      << 8;
   const uint8_t opcode = s.wValue & 0xFF;
   bool ok = true;
   switch (s.bRequest) {
-    case 0xE0: ok = Register(s, buf); break;
-    case 0xE2: std::memcpy(buf, version.data(), std::min<size_t>(4, s.wLength)); break;
+    case 0xE0:
+      ok = Register(s, buf);
+      break;
+    case 0xE2:
+      std::memcpy(buf, version.data(), std::min<size_t>(4, s.wLength));
+      break;
     case 0xC2:
       for (uint16_t i = 0; i < s.wLength; ++i) {
         if (opcode == 0x35) {
@@ -104,20 +120,25 @@ bool FakeController::Transfer(const SetupPacket& s, uint8_t* data) {
         buf[i] = flash.empty() ? 0xFF : flash[(address + i) % flash.size()];
       break;
     case 0xDC:
-      for (uint16_t i = 0; i < s.wLength && !flash.empty(); ++i) flash[(address + i) % flash.size()] &= buf[i];
+      for (uint16_t i = 0; i < s.wLength && !flash.empty(); ++i)
+        flash[(address + i) % flash.size()] &= buf[i];
       break;
     case 0xD2:
       if (!erase_ignored && !flash.empty())
-        for (uint32_t i = 0; i < 0x1000; ++i) flash[((address & ~0xFFFu) + i) % flash.size()] = 0xFF;
+        for (uint32_t i = 0; i < 0x1000; ++i)
+          flash[((address & ~0xFFFu) + i) % flash.size()] = 0xFF;
       break;
     case 0xD1:
       if (!erase_ignored) std::fill(flash.begin(), flash.end(), 0xFF);
       break;
     case 0xD8:
-      if (opcode == 0x31) status2 = static_cast<uint8_t>(s.wValue >> 8);
-      else if (opcode == 0x01 && !status_sticky) status = static_cast<uint8_t>(s.wValue >> 8);
+      if (opcode == 0x31)
+        status2 = static_cast<uint8_t>(s.wValue >> 8);
+      else if (opcode == 0x01 && !status_sticky)
+        status = static_cast<uint8_t>(s.wValue >> 8);
       break;
-    default: break;  // vendor commands, write enable, I2C, task status
+    default:
+      break;  // vendor commands, write enable, I2C, task status
   }
   if (!out && ok) {
     std::memcpy(data, in.data(), s.wLength);
@@ -131,7 +152,8 @@ bool FakeController::Transfer(const SetupPacket& s, uint8_t* data) {
 std::vector<FakeTransfer> FakeController::Requests(uint8_t request, int sub) const {
   std::vector<FakeTransfer> out;
   for (const auto& r : log)
-    if (r.setup.bRequest == request && (sub < 0 || (r.setup.wValue & 0xFF) == sub)) out.push_back(r);
+    if (r.setup.bRequest == request && (sub < 0 || (r.setup.wValue & 0xFF) == sub))
+      out.push_back(r);
   return out;
 }
 

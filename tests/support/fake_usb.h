@@ -122,7 +122,9 @@ struct DeviceFixture {
   DeviceFixture();
   // Console output since the last call.
   std::string Out();
-  std::shared_ptr<FakeController> NewController() { return std::make_shared<FakeController>(&clock); }
+  std::shared_ptr<FakeController> NewController() {
+    return std::make_shared<FakeController>(&clock);
+  }
 
   TempDir dir;
   CaptureConsole console;
