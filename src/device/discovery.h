@@ -25,4 +25,17 @@ uint32_t WaitRomDevice(Tool& t, UsbLink& link, uint8_t d);
 uint32_t SameIdFwResetAll(Tool& t, UsbLink& link, uint8_t d);
 uint32_t SameIdFwCheckRom(Tool& t, UsbLink& link, uint8_t d, uint8_t expected);
 
+// Pieces the searches share.
+struct DescriptorIds {
+  uint16_t vid = 0, pid = 0, bcd = 0;
+};
+// idVendor, idProduct and bcdDevice of the open device (0 when unreadable).
+DescriptorIds ReadDescriptorIds(UsbLink& link);
+// True when vid/pid is PD record d's controller: an application pair (not
+// with rom_only; an alternative pair only when configured) or the ROM pair.
+bool MatchesPdRecord(const DeviceRecord& rec, uint16_t vid, uint16_t pid, uint8_t rom_only);
+// For the chips that report it, reads the cable orientation; true (after
+// telling the user) when the USB-C cable must be flipped.
+bool CableNeedsFlip(Tool& t, UsbLink& link);
+
 }  // namespace pdflash

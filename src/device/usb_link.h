@@ -12,6 +12,7 @@ struct UsbLink {
   bool open = false;                // handles-open flag
   std::unique_ptr<UsbDevice> dev;   // the opened device
   std::string path;                 // device path of the open device
+  UsbDeviceInfo info;               // the device as enumerated (for its location)
 };
 
 }  // namespace pdflash
