@@ -83,6 +83,20 @@ void ReleaseSharedFlash(Tool& t, UsbLink& link) {
 
 }  // namespace
 
+namespace {
+
+bool HasConfiguredIds(const Tool& t, const UsbDeviceInfo& info) {
+  const uint16_t vid = Le16(&info.descriptor[8]), pid = Le16(&info.descriptor[10]);
+  for (const DeviceRecord& r : t.Pd) {
+    const std::pair<uint16_t, uint16_t> pairs[] = {{r.Vid, r.Pid}, {r.Vid2, r.Pid2}, {r.Vid3, r.Pid3}, {r.RomVid, r.RomPid}};
+    for (const auto& [v, p] : pairs)
+      if ((v != 0 || p != 0) && v == vid && p == pid) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 uint32_t OpenDevice(Tool& t, uint32_t n, UsbLink& link, bool& no_more) {
   no_more = false;
   link.open = false;
@@ -104,7 +118,9 @@ uint32_t OpenDevice(Tool& t, uint32_t n, UsbLink& link, bool& no_more) {
   std::unique_ptr<UsbDevice> dev = t.bus.Open(info, status);
   if (!dev) {
     if (status == UsbStatus::Ok) status = UsbStatus::Failed;
-    if (status == UsbStatus::AccessDenied) {
+    // Only a device with one of our IDs is worth a line: other devices on a
+    // Linux bus are often closed to ordinary users.
+    if (status == UsbStatus::AccessDenied && HasConfiguredIds(t, info)) {
       LogPrint(t, "    Open_Device_Access_Denied: %s\n", info.path.c_str());
       const std::string hint = t.bus.OpenFailureHint(status);
       if (!hint.empty()) LogPrint(t, "    %s\n", hint.c_str());

@@ -9,6 +9,7 @@
 #include "flash/spi.h"
 #include "image/bytes.h"
 #include "image/checksum.h"
+#include "ops/pd_file.h"
 
 namespace pdflash {
 
@@ -26,11 +27,6 @@ int FindFormalVersion(const uint8_t* window) {
       return k;
   }
   return -1;
-}
-
-// Which vendor IDs mark an image as PD firmware for this tool.
-bool PdIdentityAccepts(uint16_t vid, uint16_t vid2, uint16_t configured) {
-  return vid == 0x2109 || vid == configured || vid2 == 0x2109 || vid2 == configured || vid == vid2;
 }
 
 struct CopySlot {
@@ -139,7 +135,7 @@ void GetPdSpiVersion(Tool& t, UsbLink& h, uint8_t d, uint8_t selector, uint8_t v
     const uint16_t vid = Le16(image + 0x1007);
     const uint16_t vid2 = Le16(image + 0x100D);
     if (verbose) LogPrint(t, "    Loop%d_VID = %04X/%04X\n", static_cast<int>(i), vid, vid2);
-    if (!PdIdentityAccepts(vid, vid2, rec.Vid)) continue;
+    if (!IdentityAccepts(vid, vid2, rec.Vid)) continue;
 
     t.Pd[1].CurVid = vid;
     t.Pd[1].CurPid = Le16(image + 0x1009);
