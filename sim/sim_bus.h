@@ -1,5 +1,15 @@
 // The virtual device: a USB bus with modelled controllers whose state lives in
 // a directory, like a board that stays plugged in between runs.
+//
+// Directory contents:
+//   device.ini   one section per device in enumeration order ([Device],
+//                [Device2], ...); Mode and the flash status registers are
+//                rewritten when the run ends, every other line is kept.
+//   flash.bin    first flash of [Device] (missing: blank, FlashSize bytes);
+//   flash2.bin   its second flash; devN_flash.bin, devN_flash2.bin for [DeviceN].
+//   state.ini    what a powered board keeps between runs: register memory,
+//                challenge state, the firmware copy that was started. Deleting
+//                it is a power cycle.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +20,8 @@
 #include "platform/platform.h"
 
 namespace pdflash::sim {
+
+class SimDevice;
 
 // One control transfer as the virtual device saw it.
 struct TransferRecord {
@@ -31,12 +43,20 @@ class SimBus final : public UsbBus {
   bool Load(std::string& error);
   // Writes device.ini (mode), flashes and registers back to the directory.
   void Save();
+  // The same, with a reason when a file could not be written.
+  bool Save(std::string& error);
 
   std::vector<UsbDeviceInfo> Enumerate() override;
   std::unique_ptr<UsbDevice> Open(const UsbDeviceInfo& info, UsbStatus& status) override;
   LocationStatus Location(const UsbDeviceInfo& info, std::string& text) override;
 
+  // Every control transfer of this run, to every device, in order.
   const std::vector<TransferRecord>& Log() const;
+  void ClearLog();
+
+  // The modelled controllers in section order (present or not).
+  size_t DeviceCount() const;
+  SimDevice& Device(size_t index);
 
   struct Impl;
 
