@@ -31,7 +31,8 @@ PdCopy InspectPdCopy(const std::vector<uint8_t>& flash, uint32_t address, uint32
 }
 
 std::vector<PdCopy> InspectAllCopies(const std::vector<uint8_t>& flash) {
-  return {InspectPdCopy(flash, kCopy1Address, 0x10000), InspectPdCopy(flash, kCopy2Address, 0x10000),
+  return {InspectPdCopy(flash, kCopy1Address, 0x10000),
+          InspectPdCopy(flash, kCopy2Address, 0x10000),
           InspectPdCopy(flash, kCopy2SmallAddress, 0x8000)};
 }
 

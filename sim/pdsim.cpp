@@ -45,11 +45,10 @@ std::string Usage() {
     std::snprintf(line, sizeof line, "  %-19s %-21s %s\n", k.name, k.default_text, k.meaning);
     u += line;
   }
-  u +=
-      "\n"
-      "Files in DIR: device.ini; flash.bin and flash2.bin of [Device]; devN_flash.bin and\n"
-      "devN_flash2.bin of [DeviceN]; state.ini, the volatile state (registers, challenge,\n"
-      "started firmware copy) kept between runs; deleting it power-cycles the board.\n";
+  u += "\n"
+       "Files in DIR: device.ini; flash.bin and flash2.bin of [Device]; devN_flash.bin and\n"
+       "devN_flash2.bin of [DeviceN]; state.ini, the volatile state (registers, challenge,\n"
+       "started firmware copy) kept between runs; deleting it power-cycles the board.\n";
   return u;
 }
 
@@ -68,8 +67,8 @@ bool LoadConfigs(const std::string& dir, std::vector<DeviceConfig>& configs, std
 }
 
 // The flash image as the board holds it; blank when the file is missing.
-bool ReadFlash(const std::string& dir, const DeviceConfig& c, int flash, std::vector<uint8_t>& bytes,
-               std::string& err) {
+bool ReadFlash(const std::string& dir, const DeviceConfig& c, int flash,
+               std::vector<uint8_t>& bytes, std::string& err) {
   const uint32_t size = flash == 2 ? c.Flash2Size : c.FlashSize;
   const std::string name = FlashFileName(c.number, flash);
   const std::string path = JoinPath(dir, name);
@@ -81,8 +80,8 @@ bool ReadFlash(const std::string& dir, const DeviceConfig& c, int flash, std::ve
     return false;
   }
   if (text.size() != size) {
-    err = "pdsim: " + name + " holds " + std::to_string(text.size()) + " bytes, but the flash has " +
-          Format("%X", size) + " (hex)\n";
+    err = "pdsim: " + name + " holds " + std::to_string(text.size()) +
+          " bytes, but the flash has " + Format("%X", size) + " (hex)\n";
     return false;
   }
   bytes.assign(text.begin(), text.end());
@@ -110,7 +109,8 @@ int Init(const std::vector<std::string>& args, std::string& out, std::string& er
     if (dot != std::string::npos) {
       number = DeviceSectionNumber(key.substr(0, dot));
       if (number == 0) {
-        err = "pdsim init: '" + key.substr(0, dot) + "' is not a device section (Device, Device2, ...)\n";
+        err = "pdsim init: '" + key.substr(0, dot) +
+              "' is not a device section (Device, Device2, ...)\n";
         return 2;
       }
       key = key.substr(dot + 1);
@@ -130,11 +130,13 @@ int Init(const std::vector<std::string>& args, std::string& out, std::string& er
       "; rewritten when a run ends. See pdsim --help for the keys.\n";
   for (auto& [n, c] : devices) {
     if (c.FlashSize < 0x1000 || c.FlashSize % 0x1000 || c.Flash2Size % 0x1000) {
-      err = "pdsim init: [" + c.section + "] flash sizes must be multiples of 1000 (4 KiB), FlashSize at least 1000\n";
+      err = "pdsim init: [" + c.section +
+            "] flash sizes must be multiples of 1000 (4 KiB), FlashSize at least 1000\n";
       return 2;
     }
     ini += "\n[" + c.section + "]\n";
-    for (const KeyInfo& k : DeviceKeys()) ini += std::string(k.name) + "=" + DeviceKeyText(c, k.name) + "\n";
+    for (const KeyInfo& k : DeviceKeys())
+      ini += std::string(k.name) + "=" + DeviceKeyText(c, k.name) + "\n";
   }
   std::error_code ec;
   fs::create_directories(fs::path(dir), ec);
@@ -233,8 +235,8 @@ int Load(const std::vector<std::string>& args, std::string& out, std::string& er
   // The part was programmed with the board off: it starts afresh.
   std::error_code ec;
   fs::remove(fs::path(JoinPath(dir, kStateFile)), ec);
-  out += "pdsim: " + Format("%X bytes to %06X of ", static_cast<uint32_t>(file.size()), address) + name +
-         " [" + c->section + "]\n";
+  out += "pdsim: " + Format("%X bytes to %06X of ", static_cast<uint32_t>(file.size()), address) +
+         name + " [" + c->section + "]\n";
   return 0;
 }
 
@@ -247,7 +249,8 @@ void ShowCopies(const std::vector<uint8_t>& flash, std::string& out) {
     std::snprintf(head, sizeof head, "  PD %s at %06X: ", names[i], p.address);
     out += head;
     if (p.valid)
-      out += "valid, version " + VersionText(p.version) + Format(", size %X, VID/PID %04X/%04X\n", p.size, p.vid, p.pid);
+      out += "valid, version " + VersionText(p.version) +
+             Format(", size %X, VID/PID %04X/%04X\n", p.size, p.vid, p.pid);
     else
       out += "not valid\n";
   }
@@ -285,19 +288,23 @@ int Show(const std::vector<std::string>& args, std::string& out, std::string& er
     }
     out += "[" + c.section + "] " + (app ? "application firmware" : "ROM code") +
            Format(", identity %02X", c.Identity);
-    if (c.Identity == 0xFF) out += Format(" (extended %02X%02X, version %02X)", c.ExtIdHigh, c.ExtIdLow, c.ExtVersion);
+    if (c.Identity == 0xFF)
+      out += Format(" (extended %02X%02X, version %02X)", c.ExtIdHigh, c.ExtIdLow, c.ExtVersion);
     out += ", running version " + VersionText(app ? *booted_version : c.RomVersion);
     if (app) out += booted_from == "none" ? " (no valid copy)" : " (copy at " + booted_from + ")";
     out += "\n";
-    out += Format("  IDs: application %04X/%04X, ROM %04X/%04X", c.AppVID, c.AppPID, c.RomVID, c.RomPID) +
-           Format(", now %04X/%04X, bcdDevice %04X\n", app ? c.AppVID : c.RomVID, app ? c.AppPID : c.RomPID,
-                  c.BcdDevice);
+    out += Format("  IDs: application %04X/%04X, ROM %04X/%04X", c.AppVID, c.AppPID, c.RomVID,
+                  c.RomPID) +
+           Format(", now %04X/%04X, bcdDevice %04X\n", app ? c.AppVID : c.RomVID,
+                  app ? c.AppPID : c.RomPID, c.BcdDevice);
     out += Format("  USB address %02X, location ", c.UsbAddress & 0x7F) + c.Location +
            Format(", challenge client %X\n", c.ChallengeClient);
-    out += Format("  flash %X bytes, status %02X/%02X\n", c.FlashSize, c.FlashStatus, c.FlashStatus2);
+    out +=
+        Format("  flash %X bytes, status %02X/%02X\n", c.FlashSize, c.FlashStatus, c.FlashStatus2);
     ShowCopies(flash1, out);
     if (c.Flash2Size) {
-      out += Format("  second flash %X bytes, status %02X/%02X\n", c.Flash2Size, c.Flash2Status, c.Flash2Status2);
+      out += Format("  second flash %X bytes, status %02X/%02X\n", c.Flash2Size, c.Flash2Status,
+                    c.Flash2Status2);
       ShowCopies(flash2, out);
     }
   }

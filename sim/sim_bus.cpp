@@ -1,5 +1,6 @@
 #include "sim/sim_bus.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "device/challenge.h"
@@ -20,6 +21,7 @@ struct SimBus::Impl {
   std::vector<DeviceConfig> configs;
   std::vector<std::unique_ptr<SimDevice>> devices;
   std::vector<TransferRecord> log;
+  bool log_enabled = true;
 
   std::string Path(const std::string& name) const { return JoinPath(dir, name); }
 
@@ -40,8 +42,10 @@ namespace {
 
 // The set the device's firmware was provisioned with: Client1..Client3, or
 // Default for any other client number.
-bool LoadChallengeSet(const std::string& file, uint32_t client, CoefficientSet& set, std::string& error) {
-  const std::string key = client >= 1 && client <= 3 ? "Client" + std::to_string(client) : "Default";
+bool LoadChallengeSet(const std::string& file, uint32_t client, CoefficientSet& set,
+                      std::string& error) {
+  const std::string key =
+      client >= 1 && client <= 3 ? "Client" + std::to_string(client) : "Default";
   std::string text;
   if (!ReadWholeFile(file, text)) {
     error = "challenge coefficients '" + file + "' cannot be read (needed for ChallengeClient " +
@@ -51,14 +55,16 @@ bool LoadChallengeSet(const std::string& file, uint32_t client, CoefficientSet& 
   for (const auto& [k, v] : IniEntries(SplitLines(text), "Challenge")) {
     if (k != key) continue;
     if (ParseCoefficientSet(v, set)) return true;
-    error = "challenge coefficients '" + file + "' [Challenge] " + key + " is not MASK1,MULT1,MASK2,MULT2,ADD";
+    error = "challenge coefficients '" + file + "' [Challenge] " + key +
+            " is not MASK1,MULT1,MASK2,MULT2,ADD";
     return false;
   }
   error = "challenge coefficients '" + file + "' have no [Challenge] " + key;
   return false;
 }
 
-bool LoadFlash(const std::string& path, const std::string& name, SpiNorFlash& flash, std::string& error) {
+bool LoadFlash(const std::string& path, const std::string& name, SpiNorFlash& flash,
+               std::string& error) {
   if (!std::filesystem::exists(path)) return true;  // blank part
   std::string bytes;
   if (!ReadWholeFile(path, bytes)) {
@@ -66,15 +72,19 @@ bool LoadFlash(const std::string& path, const std::string& name, SpiNorFlash& fl
     return false;
   }
   if (bytes.size() != flash.Size()) {
-    error = name + " holds " + std::to_string(bytes.size()) + " bytes but the flash has " +
-            std::to_string(flash.Size()) + " (FlashSize/Flash2Size in device.ini)";
+    char size[16];
+    std::snprintf(size, sizeof size, "%X", flash.Size());
+    error = name + " holds " + std::to_string(bytes.size()) + " bytes, not the flash size " + size +
+            " (hex) of device.ini";
     return false;
   }
   flash.Data().assign(bytes.begin(), bytes.end());
   return true;
 }
 
-std::string AsText(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string AsText(const std::vector<uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 class SimHandle final : public UsbDevice {
  public:
@@ -90,8 +100,9 @@ class SimHandle final : public UsbDevice {
     if (out && data) r.data.assign(data, data + setup.wLength);
     r.ok = (data || setup.wLength == 0) && device_.Transfer(generation_, setup, data);
     if (!out && r.ok) r.data.assign(data, data + setup.wLength);
-    bus_.log.push_back(std::move(r));
-    return bus_.log.back().ok;
+    const bool ok = r.ok;
+    if (bus_.log_enabled) bus_.log.push_back(std::move(r));
+    return ok;
   }
 
   bool ReadDeviceDescriptor(std::array<uint8_t, 18>& out) override {
@@ -112,7 +123,9 @@ class SimHandle final : public UsbDevice {
 SimBus::SimBus(std::string dir, Clock& clock, std::string coefficient_file)
     : impl_(std::make_unique<Impl>(std::move(dir), clock, std::move(coefficient_file))) {}
 
-SimBus::~SimBus() { Save(); }
+SimBus::~SimBus() {
+  Save();
+}
 
 bool SimBus::Load(std::string& error) {
   Impl& m = *impl_;
@@ -161,7 +174,8 @@ bool SimBus::Save(std::string& error) {
   Impl& m = *impl_;
   if (!m.loaded) return true;  // never clobber a directory that did not load
   bool ok = true;
-  std::string state = "; Volatile state of the virtual board; delete this file to power-cycle it.\n";
+  std::string state =
+      "; Volatile state of the virtual board; delete this file to power-cycle it.\n";
   for (size_t i = 0; i < m.devices.size(); ++i) {
     SimDevice& d = *m.devices[i];
     DeviceConfig& c = m.configs[i];
@@ -174,10 +188,11 @@ bool SimBus::Save(std::string& error) {
     };
     SetIniLine(m.ini_lines, c.section, "Mode", DeviceKeyText(c, "Mode"));
     const bool flash2 = d.Flash2() != nullptr;
-    const std::pair<const char*, uint32_t> status[] = {{"FlashStatus", c.FlashStatus},
-                                                       {"FlashStatus2", c.FlashStatus2},
-                                                       {"Flash2Status", flash2 ? c.Flash2Status : 0},
-                                                       {"Flash2Status2", flash2 ? c.Flash2Status2 : 0}};
+    const std::pair<const char*, uint32_t> status[] = {
+        {"FlashStatus", c.FlashStatus},
+        {"FlashStatus2", c.FlashStatus2},
+        {"Flash2Status", flash2 ? c.Flash2Status : 0},
+        {"Flash2Status2", flash2 ? c.Flash2Status2 : 0}};
     for (const auto& [key, value] : status)
       if (value || has_key(key)) SetIniLine(m.ini_lines, c.section, key, DeviceKeyText(c, key));
 
@@ -239,9 +254,20 @@ LocationStatus SimBus::Location(const UsbDeviceInfo& info, std::string& text) {
   return LocationStatus::Ok;
 }
 
-const std::vector<TransferRecord>& SimBus::Log() const { return impl_->log; }
-void SimBus::ClearLog() { impl_->log.clear(); }
-size_t SimBus::DeviceCount() const { return impl_->devices.size(); }
-SimDevice& SimBus::Device(size_t index) { return *impl_->devices.at(index); }
+const std::vector<TransferRecord>& SimBus::Log() const {
+  return impl_->log;
+}
+void SimBus::ClearLog() {
+  impl_->log.clear();
+}
+void SimBus::SetLogEnabled(bool on) {
+  impl_->log_enabled = on;
+}
+size_t SimBus::DeviceCount() const {
+  return impl_->devices.size();
+}
+SimDevice& SimBus::Device(size_t index) {
+  return *impl_->devices.at(index);
+}
 
 }  // namespace pdflash::sim

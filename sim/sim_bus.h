@@ -25,11 +25,11 @@ class SimDevice;
 
 // One control transfer as the virtual device saw it.
 struct TransferRecord {
-  int device = 0;            // index of the device on the bus, from 0
+  int device = 0;  // index of the device on the bus, from 0
   SetupPacket setup;
-  std::vector<uint8_t> data; // data stage as sent (out) or returned (in)
+  std::vector<uint8_t> data;  // data stage as sent (out) or returned (in)
   bool ok = false;
-  uint64_t time_us = 0;      // shared clock at the transfer
+  uint64_t time_us = 0;  // shared clock at the transfer
 };
 
 class SimBus final : public UsbBus {
@@ -53,6 +53,8 @@ class SimBus final : public UsbBus {
   // Every control transfer of this run, to every device, in order.
   const std::vector<TransferRecord>& Log() const;
   void ClearLog();
+  // Long runs (a full flash dump) need not keep the log; on by default.
+  void SetLogEnabled(bool on);
 
   // The modelled controllers in section order (present or not).
   size_t DeviceCount() const;

@@ -25,48 +25,91 @@ const std::vector<KeySpec>& Specs() {
   static const std::vector<KeySpec> specs = {
       {{"Identity", "C0", "register 0x0018"}, &DeviceConfig::Identity, 0xFF, 2},
       {{"ExtIdHigh", "0", "register 0x009C (extended identity, used when Identity is FF)"},
-       &DeviceConfig::ExtIdHigh, 0xFF, 2},
+       &DeviceConfig::ExtIdHigh,
+       0xFF,
+       2},
       {{"ExtIdLow", "0", "register 0x009D"}, &DeviceConfig::ExtIdLow, 0xFF, 2},
       {{"ExtVersion", "0", "register 0x009E"}, &DeviceConfig::ExtVersion, 0xFF, 2},
-      {{"AppVID", "2109", "USB vendor ID while application firmware runs"}, &DeviceConfig::AppVID, 0xFFFF, 4},
-      {{"AppPID", "0107", "USB product ID while application firmware runs"}, &DeviceConfig::AppPID, 0xFFFF, 4},
+      {{"AppVID", "2109", "USB vendor ID while application firmware runs"},
+       &DeviceConfig::AppVID,
+       0xFFFF,
+       4},
+      {{"AppPID", "0107", "USB product ID while application firmware runs"},
+       &DeviceConfig::AppPID,
+       0xFFFF,
+       4},
       {{"RomVID", "2109", "USB vendor ID while ROM code runs"}, &DeviceConfig::RomVID, 0xFFFF, 4},
       {{"RomPID", "1107", "USB product ID while ROM code runs"}, &DeviceConfig::RomPID, 0xFFFF, 4},
-      {{"BcdDevice", "0100", "bcdDevice of the device descriptor"}, &DeviceConfig::BcdDevice, 0xFFFF, 4},
+      {{"BcdDevice", "0100", "bcdDevice of the device descriptor"},
+       &DeviceConfig::BcdDevice,
+       0xFFFF,
+       4},
       {{"Mode", "App", "App or Rom; rewritten when the run ends"}, nullptr, 0, 0},
-      {{"UsbAddress", "5", "register 0x0021; bits 0-6 are the bus address"}, &DeviceConfig::UsbAddress, 0xFF, 2},
+      {{"UsbAddress", "5", "register 0x0021; bits 0-6 are the bus address"},
+       &DeviceConfig::UsbAddress,
+       0xFF,
+       2},
       {{"Location", "Port_#0001.Hub_#0001", "location text the platform reports"}, nullptr, 0, 0},
       {{"Orientation", "1", "low nibble of register 0x1005 (0 and F: cable must be flipped)"},
-       &DeviceConfig::Orientation, 0xF, 1},
-      {{"UfpStatus", "0", "registers 0x2CF2 (low) and 0x2CF3 (high)"}, &DeviceConfig::UfpStatus, 0xFFFF, 4},
+       &DeviceConfig::Orientation,
+       0xF,
+       1},
+      {{"UfpStatus", "0", "registers 0x2CF2 (low) and 0x2CF3 (high)"},
+       &DeviceConfig::UfpStatus,
+       0xFFFF,
+       4},
       {{"FlashSize", "80000", "first SPI flash in bytes; addresses wrap at this size"},
-       &DeviceConfig::FlashSize, kMaxFlash, 1},
+       &DeviceConfig::FlashSize,
+       kMaxFlash,
+       1},
       {{"Flash2Size", "0", "second SPI flash in bytes (identity C0 only); 0 = none"},
-       &DeviceConfig::Flash2Size, kMaxFlash, 1},
+       &DeviceConfig::Flash2Size,
+       kMaxFlash,
+       1},
       {{"ChallengeClient", "0", "client whose coefficient set checks answers; 0 = no challenge"},
-       &DeviceConfig::ChallengeClient, 0x7F, 1},
-      {{"RomVersion", "35000100", "version request 0xE2 while ROM code runs"}, &DeviceConfig::RomVersion,
-       0xFFFFFFFF, 8},
+       &DeviceConfig::ChallengeClient,
+       0x7F,
+       1},
+      {{"RomVersion", "35000100", "version request 0xE2 while ROM code runs"},
+       &DeviceConfig::RomVersion,
+       0xFFFFFFFF,
+       8},
       {{"FailTransfer", "0", "control transfer N of a run fails (counted from 1); 0 = none"},
-       &DeviceConfig::FailTransfer, 0xFFFFFFFF, 1},
+       &DeviceConfig::FailTransfer,
+       0xFFFFFFFF,
+       1},
       {{"UnplugAtTransfer", "0", "from transfer N of a run on the device is gone; 0 = never"},
-       &DeviceConfig::UnplugAtTransfer, 0xFFFFFFFF, 1},
+       &DeviceConfig::UnplugAtTransfer,
+       0xFFFFFFFF,
+       1},
       {{"FlashStatus", "0", "status register 1 of the first flash; rewritten when the run ends"},
-       &DeviceConfig::FlashStatus, 0xFF, 2},
+       &DeviceConfig::FlashStatus,
+       0xFF,
+       2},
       {{"FlashStatus2", "0", "status register 2 of the first flash; rewritten when the run ends"},
-       &DeviceConfig::FlashStatus2, 0xFF, 2},
-      {{"Flash2Status", "0", "status register 1 of the second flash"}, &DeviceConfig::Flash2Status, 0xFF, 2},
-      {{"Flash2Status2", "0", "status register 2 of the second flash"}, &DeviceConfig::Flash2Status2, 0xFF, 2},
+       &DeviceConfig::FlashStatus2,
+       0xFF,
+       2},
+      {{"Flash2Status", "0", "status register 1 of the second flash"},
+       &DeviceConfig::Flash2Status,
+       0xFF,
+       2},
+      {{"Flash2Status2", "0", "status register 2 of the second flash"},
+       &DeviceConfig::Flash2Status2,
+       0xFF,
+       2},
       {{"ReenumerationDelay", "3E8", "milliseconds a restarted device stays off the bus"},
-       &DeviceConfig::ReenumerationDelay, 0xFFFFFFFF, 1},
+       &DeviceConfig::ReenumerationDelay,
+       0xFFFFFFFF,
+       1},
   };
   return specs;
 }
 
 bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
          });
 }
 
@@ -83,7 +126,9 @@ std::string SectionOf(const std::string& line) {
   return Trim(t.substr(1, t.size() - 2));
 }
 
-bool IsComment(const std::string& t) { return t.empty() || t[0] == ';' || t[0] == '#'; }
+bool IsComment(const std::string& t) {
+  return t.empty() || t[0] == ';' || t[0] == '#';
+}
 
 }  // namespace
 
@@ -101,9 +146,10 @@ bool ParseHex(const std::string& text, uint32_t& value) {
   uint32_t v = 0;
   for (char c : t) {
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    v = v << 4 | static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c))
-                                           ? c - '0'
-                                           : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+    v = v << 4 |
+        static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c))
+                                  ? c - '0'
+                                  : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
   }
   value = v;
   return true;
@@ -128,8 +174,10 @@ bool SetDeviceKey(DeviceConfig& c, const std::string& key, const std::string& va
   const std::string value = Trim(value_text);
   const std::string name = spec->info.name;
   if (name == "Mode") {
-    if (SameText(value, "App")) c.mode = Mode::App;
-    else if (SameText(value, "Rom")) c.mode = Mode::Rom;
+    if (SameText(value, "App"))
+      c.mode = Mode::App;
+    else if (SameText(value, "Rom"))
+      c.mode = Mode::Rom;
     else {
       error = "Mode must be App or Rom, not '" + value + "'";
       return false;
@@ -170,7 +218,9 @@ int DeviceSectionNumber(const std::string& section) {
   if (section.size() < 6 || !SameText(section.substr(0, 6), "Device")) return 0;
   const std::string rest = section.substr(6);
   if (rest.empty()) return 1;
-  if (rest.size() > 3 || !std::all_of(rest.begin(), rest.end(), [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)); }))
+  if (rest.size() > 3 || !std::all_of(rest.begin(), rest.end(), [](char ch) {
+        return std::isdigit(static_cast<unsigned char>(ch));
+      }))
     return 0;
   const int n = std::stoi(rest);
   return n >= 2 ? n : 0;
@@ -180,7 +230,8 @@ std::string DeviceSectionName(int number) {
   return number <= 1 ? std::string("Device") : "Device" + std::to_string(number);
 }
 
-bool ParseDeviceIni(const std::string& text, std::vector<DeviceConfig>& devices, std::string& error) {
+bool ParseDeviceIni(const std::string& text, std::vector<DeviceConfig>& devices,
+                    std::string& error) {
   std::map<int, DeviceConfig> found;
   DeviceConfig* current = nullptr;
   int line_no = 0;
@@ -194,7 +245,8 @@ bool ParseDeviceIni(const std::string& text, std::vector<DeviceConfig>& devices,
       current = nullptr;
       if (n == 0) continue;  // not ours
       if (found.count(n)) {
-        error = "device.ini line " + std::to_string(line_no) + ": section [" + name + "] appears twice";
+        error =
+            "device.ini line " + std::to_string(line_no) + ": section [" + name + "] appears twice";
         return false;
       }
       DeviceConfig c;
@@ -220,7 +272,8 @@ bool ParseDeviceIni(const std::string& text, std::vector<DeviceConfig>& devices,
   devices.clear();
   for (auto& [n, c] : found) {
     if (c.FlashSize < 0x1000 || c.FlashSize % 0x1000 != 0) {
-      error = "device.ini [" + c.section + "]: FlashSize must be a multiple of 1000 (4 KiB), at least 1000";
+      error = "device.ini [" + c.section +
+              "]: FlashSize must be a multiple of 1000 (4 KiB), at least 1000";
       return false;
     }
     if (c.Flash2Size % 0x1000 != 0) {

@@ -58,7 +58,8 @@ int DeviceSectionNumber(const std::string& section);
 std::string DeviceSectionName(int number);
 
 // Parses device.ini; devices come out in enumeration order ([Device] first).
-bool ParseDeviceIni(const std::string& text, std::vector<DeviceConfig>& devices, std::string& error);
+bool ParseDeviceIni(const std::string& text, std::vector<DeviceConfig>& devices,
+                    std::string& error);
 
 // Replaces KEY's value in [section] or adds the line at the end of the section,
 // keeping every other line (comments, unknown keys) as it was.

@@ -28,17 +28,21 @@ SimDevice::SimDevice(Clock& clock, const DeviceConfig& config, const Coefficient
       flash_(std::make_unique<SpiNorFlash>(clock, config.FlashSize)),
       ram_(0x10000, 0),
       challenge_seed_(0x5EED0000u + static_cast<uint32_t>(config.number)) {
-  flash_->SetStatus(static_cast<uint8_t>(config.FlashStatus), static_cast<uint8_t>(config.FlashStatus2));
+  flash_->SetStatus(static_cast<uint8_t>(config.FlashStatus),
+                    static_cast<uint8_t>(config.FlashStatus2));
   if (config.Flash2Size) {
     flash2_ = std::make_unique<SpiNorFlash>(clock, config.Flash2Size);
-    flash2_->SetStatus(static_cast<uint8_t>(config.Flash2Status), static_cast<uint8_t>(config.Flash2Status2));
+    flash2_->SetStatus(static_cast<uint8_t>(config.Flash2Status),
+                       static_cast<uint8_t>(config.Flash2Status2));
   }
   NextChallenge();
 }
 
 // ---------------------------------------------------------------- bus side
 
-bool SimDevice::Present() { return !unplugged_ && clock_.NowUs() >= present_from_us_; }
+bool SimDevice::Present() {
+  return !unplugged_ && clock_.NowUs() >= present_from_us_;
+}
 
 uint16_t SimDevice::Vid() const {
   return static_cast<uint16_t>(mode_ == Mode::App ? config_.AppVID : config_.RomVID);
@@ -68,9 +72,11 @@ std::string SimDevice::Path() const {
   // The instance part stands for the port the device is plugged into; it stays
   // the same across restarts, as Windows keeps it per port.
   uint32_t h = 2166136261u;
-  for (char c : config_.Location + "#" + std::to_string(config_.number)) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  for (char c : config_.Location + "#" + std::to_string(config_.number))
+    h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
   char buf[200];
-  std::snprintf(buf, sizeof buf, "\\\\?\\usb#vid_%04x&pid_%04x#6&%07x&0&%d#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
+  std::snprintf(buf, sizeof buf,
+                "\\\\?\\usb#vid_%04x&pid_%04x#6&%07x&0&%d#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
                 Vid(), Pid(), h & 0xFFFFFFF, config_.number);
   return buf;
 }
@@ -145,7 +151,8 @@ bool SimDevice::RegisterRequest(const SetupPacket& s, uint8_t* data) {
     case 0x04:
     case 0x06:
       if (in || n > kMaxBlock) return false;
-      for (uint16_t i = 0; i < n; ++i) WriteRegister(static_cast<uint16_t>(sub == 0x04 ? a + i : a - i), data[i]);
+      for (uint16_t i = 0; i < n; ++i)
+        WriteRegister(static_cast<uint16_t>(sub == 0x04 ? a + i : a - i), data[i]);
       return true;
     case 0x0D:
     case 0x0E:
@@ -176,7 +183,8 @@ bool SimDevice::ChallengeRequest(uint8_t sub, const SetupPacket& s, uint8_t* dat
       if (challenge_counter_ != 0 && answer == challenge_counter_) {
         challenge_counter_ = 0;  // the counter sent back locks again
       } else if (answer == ExpectedAnswer(challenge_)) {
-        challenge_counter_ = static_cast<uint16_t>(challenge_counter_ == 0xFFFF ? 1 : challenge_counter_ + 1);
+        challenge_counter_ =
+            static_cast<uint16_t>(challenge_counter_ == 0xFFFF ? 1 : challenge_counter_ + 1);
       }
       // Every answer uses up the challenge, right or wrong.
       NextChallenge();
@@ -245,23 +253,17 @@ bool SimDevice::FlashRequest(const SetupPacket& s, uint8_t* data) {
 }
 
 bool SimDevice::VendorCommand(uint8_t code) {
-  // A locked challenge makes the firmware ignore the jumps (ROM code has no gate).
-  if (mode_ == Mode::App && config_.ChallengeClient != 0 && challenge_counter_ == 0) return true;
+  // Families 8 and A jump to ROM code with 0xC0; the others prepare with 0xA0.
   const uint32_t family = config_.Identity >> 4;
   const bool direct_jump = family == 0x8 || family == 0xA;
-  switch (code) {
-    case 0xA0:
-      if (direct_jump) return false;
-      rom_jump_armed_ = true;
-      return true;
-    case 0xB0:
-      Restart(rom_jump_armed_);
-      return true;
-    default:  // 0xC0
-      if (!direct_jump) return false;
-      Restart(true);
-      return true;
-  }
+  if ((code == 0xA0 && direct_jump) || (code == 0xC0 && !direct_jump)) return false;
+  // A locked challenge makes the firmware ignore the jumps (ROM code has no gate).
+  if (mode_ == Mode::App && config_.ChallengeClient != 0 && challenge_counter_ == 0) return true;
+  if (code == 0xA0)
+    rom_jump_armed_ = true;
+  else
+    Restart(code == 0xC0 || rom_jump_armed_);
+  return true;
 }
 
 // ---------------------------------------------------------------- registers
@@ -293,7 +295,9 @@ uint8_t SimDevice::ReadRegister(uint16_t a) {
   }
 }
 
-uint8_t SimDevice::PeekRegister(uint16_t address) { return ReadRegister(address); }
+uint8_t SimDevice::PeekRegister(uint16_t address) {
+  return ReadRegister(address);
+}
 
 void SimDevice::WriteRegister(uint16_t a, uint8_t v) {
   switch (a) {
@@ -412,12 +416,12 @@ std::vector<std::pair<std::string, std::string>> SimDevice::SaveState() const {
     out.emplace_back("BootedCopy", booted_copy_ ? Hex(*booted_copy_, 6) : std::string("none"));
     out.emplace_back("BootedVersion", Hex(booted_version_, 8));
   }
-  out.emplace_back("Challenge", Hex(challenge_, 4));
   out.emplace_back("ChallengeCounter", Hex(challenge_counter_, 4));
   out.emplace_back("ChallengeSeed", Hex(challenge_seed_, 8));
   for (uint32_t a = 0; a < ram_.size(); ++a) {
     // The SPI master's transaction does not outlive the run.
-    if (a == reg::kSpiStart || a == reg::kSpiBusy || a == reg::kSpiMode || a == reg::kSpiData) continue;
+    if (a == reg::kSpiStart || a == reg::kSpiBusy || a == reg::kSpiMode || a == reg::kSpiData)
+      continue;
     if (ram_[a]) out.emplace_back("R" + Hex(a, 4), Hex(ram_[a], 2));
   }
   return out;
@@ -435,11 +439,14 @@ void SimDevice::LoadState(const std::vector<std::pair<std::string, std::string>>
       continue;
     }
     if (!ParseHex(text, v)) continue;
-    if (key == "BootedVersion") booted_version = v;
-    else if (key == "Challenge") challenge_ = static_cast<uint16_t>(v);
-    else if (key == "ChallengeCounter") challenge_counter_ = static_cast<uint16_t>(v);
-    else if (key == "ChallengeSeed") challenge_seed_ = v;
-    else if (key.size() == 5 && key[0] == 'R') {
+    if (key == "BootedVersion")
+      booted_version = v;
+    else if (key == "ChallengeCounter")
+      challenge_counter_ = static_cast<uint16_t>(v);
+    else if (key == "ChallengeSeed") {
+      challenge_seed_ = v;
+      challenge_ = static_cast<uint16_t>(v >> 16);
+    } else if (key.size() == 5 && key[0] == 'R') {
       uint32_t a = 0;
       if (ParseHex(key.substr(1), a)) ram_[a & 0xFFFF] = static_cast<uint8_t>(v);
     }

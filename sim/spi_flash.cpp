@@ -28,12 +28,14 @@ enum : uint8_t {
 };
 
 bool IsRead(uint8_t op) {
-  return op == kRead || op == kFastRead || op == kReadStatus || op == kReadStatus2 || op == kJedecId;
+  return op == kRead || op == kFastRead || op == kReadStatus || op == kReadStatus2 ||
+         op == kJedecId;
 }
 
 }  // namespace
 
-SpiNorFlash::SpiNorFlash(Clock& clock, uint32_t size) : clock_(clock), mem_(size ? size : 1, 0xFF) {}
+SpiNorFlash::SpiNorFlash(Clock& clock, uint32_t size)
+    : clock_(clock), mem_(size ? size : 1, 0xFF) {}
 
 void SpiNorFlash::Select() {
   // A new falling edge starts a new command, whatever was half sent.
@@ -89,7 +91,9 @@ void SpiNorFlash::SetStatus(uint8_t sr1, uint8_t sr2) {
   sr2_ = static_cast<uint8_t>(sr2 & 0x7F);
 }
 
-bool SpiNorFlash::Protected() const { return (sr1_ & kBlockProtect) != 0 || (sr2_ & kCmp) != 0; }
+bool SpiNorFlash::Protected() const {
+  return (sr1_ & kBlockProtect) != 0 || (sr2_ & kCmp) != 0;
+}
 
 uint64_t SpiNorFlash::ChipEraseUs() const {
   return std::max<uint64_t>(1000, uint64_t{Size()} * kChipEraseUsPerMiB / 0x100000);
@@ -166,8 +170,10 @@ void SpiNorFlash::Execute() {
     case kWriteStatus:
     case kWriteStatus2:
       if (n < 2 || (!wel_ && !volatile_we)) break;
-      if (op == kWriteStatus) WriteStatus(n >= 3, rx_[1], n >= 3 ? rx_[2] : 0);
-      else WriteStatus(true, sr1_, rx_[1]);
+      if (op == kWriteStatus)
+        WriteStatus(n >= 3, rx_[1], n >= 3 ? rx_[2] : 0);
+      else
+        WriteStatus(true, sr1_, rx_[1]);
       // Volatile writes take effect at once; the non-volatile cells take time.
       if (wel_) StartTimed(kStatusWriteUs);
       break;
@@ -183,7 +189,8 @@ void SpiNorFlash::Execute() {
       std::vector<int> latch(256, -1);
       for (size_t i = 4; i < n; ++i) latch[(address + (i - 4)) & 0xFF] = rx_[i];
       for (uint32_t off = 0; off < 256; ++off)
-        if (latch[off] >= 0 && page + off < Size()) mem_[page + off] &= static_cast<uint8_t>(latch[off]);
+        if (latch[off] >= 0 && page + off < Size())
+          mem_[page + off] &= static_cast<uint8_t>(latch[off]);
       StartTimed(kPageProgramUs);
       break;
     }

@@ -49,7 +49,9 @@ TEST(SimBus, EnumeratesPresentDevicesInSectionOrder) {
 }
 
 TEST(SimBus, RegisterRequestsFollowTheWireEncoding) {
-  Board b("[Device]\nUsbAddress=85\nOrientation=F\nUfpStatus=1234\n[Device2]\nIdentity=FF\nExtIdHigh=35\nExtIdLow=96\nExtVersion=2\n");
+  Board b(
+      "[Device]\nUsbAddress=85\nOrientation=F\nUfpStatus=1234\n[Device2]\nIdentity=FF\nExtIdHigh="
+      "35\nExtIdLow=96\nExtVersion=2\n");
   b.Run();
   auto d = b.Open(0);
   ASSERT_NE(d, nullptr);
@@ -138,7 +140,8 @@ TEST(SimBus, FlashRequestsAreServedInRomCodeAndByIdentityC0) {
 }
 
 // The register sequence the tool uses to read flash in application firmware.
-std::vector<uint8_t> MasterRead(UsbDevice& d, VirtualClock& clock, uint32_t address, int n, bool enable = true) {
+std::vector<uint8_t> MasterRead(UsbDevice& d, VirtualClock& clock, uint32_t address, int n,
+                                bool enable = true) {
   auto send = [&] {
     WriteReg(d, 0x00F0, static_cast<uint8_t>(ReadReg(d, 0x00F0).value_or(0) | 0x04));
     clock.Advance(1000);
@@ -171,7 +174,8 @@ TEST(SimBus, RegisterDrivenSpiMasterReadsFlashByteByByte) {
   ASSERT_FALSE(SpiRead(*d, 0x21003, 4)) << "flash requests are refused here";
 
   EXPECT_EQ(MasterRead(*d, b.clock, 0x21003, 4), (std::vector<uint8_t>{0x0E, 0x01, 0x02, 0x03}));
-  EXPECT_EQ(MasterRead(*d, b.clock, 0x21005, 1), (std::vector<uint8_t>{0x02})) << "each command starts afresh";
+  EXPECT_EQ(MasterRead(*d, b.clock, 0x21005, 1), (std::vector<uint8_t>{0x02}))
+      << "each command starts afresh";
   EXPECT_EQ(ReadReg(*d, 0x00F7), 0x81) << "enable bit kept, mode bit untouched";
   EXPECT_EQ(ReadReg(*d, 0x00F0).value() & 0x04, 0) << "start bit clears itself";
 
@@ -190,8 +194,9 @@ TEST(SimBus, RegisterDrivenSpiMasterReadsFlashByteByByte) {
 }
 
 TEST(SimBus, PortSelectSwitchesIdentityC0ToItsSecondFlash) {
-  Board b("[Device]\nMode=Rom\nFlash2Size=10000\n[Device2]\nMode=Rom\nIdentity=B0\nFlash2Size=10000\n"
-          "[Device3]\nMode=Rom\n");
+  Board b(
+      "[Device]\nMode=Rom\nFlash2Size=10000\n[Device2]\nMode=Rom\nIdentity=B0\nFlash2Size=10000\n"
+      "[Device3]\nMode=Rom\n");
   WriteBytes(b.dir / "flash.bin", FlashWith(0x80000, {{0, {0x11}}}));
   WriteBytes(b.dir / "flash2.bin", FlashWith(0x10000, {{0, {0x22}}}));
   b.Run();
@@ -202,7 +207,8 @@ TEST(SimBus, PortSelectSwitchesIdentityC0ToItsSecondFlash) {
   EXPECT_EQ(SpiRead(*d, 0x10000, 1).value()[0], 0x22) << "wraps at the second flash's size";
   ASSERT_TRUE(SpiCommand(*d, 0x06));
   ASSERT_TRUE(SpiProgram(*d, 0x10, {0x33}));
-  EXPECT_EQ(MasterRead(*d, b.clock, 0x10, 1), (std::vector<uint8_t>{0x33})) << "register master follows the port";
+  EXPECT_EQ(MasterRead(*d, b.clock, 0x10, 1), (std::vector<uint8_t>{0x33}))
+      << "register master follows the port";
   ASSERT_TRUE(WriteReg(*d, 0x2BFD, 0));
   EXPECT_EQ(SpiRead(*d, 0x10, 1).value()[0], 0xFF);
   EXPECT_EQ(b.bus->Device(0).Flash2()->Data()[0x10], 0x33);

@@ -10,7 +10,9 @@ constexpr uint32_t kV1 = 0x0E010203;
 constexpr uint32_t kV2 = 0x0E010204;
 constexpr uint64_t kSecond = 1000000;
 
-uint16_t PidOf(const UsbDeviceInfo& info) { return Le16(&info.descriptor[10]); }
+uint16_t PidOf(const UsbDeviceInfo& info) {
+  return Le16(&info.descriptor[10]);
+}
 
 TEST(SimModes, JumpToRomDropsTheDeviceAndBringsItBackUnderRomIds) {
   Board b;
@@ -77,12 +79,29 @@ TEST(SimModes, RestartStartsTheFirstValidCopy) {
     uint32_t version;
     std::optional<uint32_t> copy;
   } cases[] = {
-      {"both copies valid", {{0x20000, PdImage(0xC800, kV1)}, {0x30000, PdImage(0xC800, kV2)}}, Mode::App, kV1, 0x20000},
-      {"copy 1 broken", {{0x20000, broken}, {0x30000, PdImage(0x10000, kV2)}}, Mode::App, kV2, 0x30000},
+      {"both copies valid",
+       {{0x20000, PdImage(0xC800, kV1)}, {0x30000, PdImage(0xC800, kV2)}},
+       Mode::App,
+       kV1,
+       0x20000},
+      {"copy 1 broken",
+       {{0x20000, broken}, {0x30000, PdImage(0x10000, kV2)}},
+       Mode::App,
+       kV2,
+       0x30000},
       {"32 KiB copy 2 only", {{0x28000, PdImage(0x8000, kV2)}}, Mode::App, kV2, 0x28000},
       {"48 KiB copy 1", {{0x20000, PdImage(0xC000, kV1)}}, Mode::App, kV1, 0x20000},
-      {"marker missing", {{0x20000, [] { auto i = PdImage(0x8000, kV1); i[0] = 0x03; StampCrc16(i.data(), 0x8000); return i; }()}},
-       Mode::Rom, 0x35000100, std::nullopt},
+      {"marker missing",
+       {{0x20000,
+         [] {
+           auto i = PdImage(0x8000, kV1);
+           i[0] = 0x03;
+           StampCrc16(i.data(), 0x8000);
+           return i;
+         }()}},
+       Mode::Rom,
+       0x35000100,
+       std::nullopt},
       {"blank", {}, Mode::Rom, 0x35000100, std::nullopt},
   };
   for (const Case& c : cases) {
@@ -175,7 +194,8 @@ TEST(SimModes, OtherClientNumbersUseTheDefaultSet) {
   b.Run();
   auto d = b.Open();
   const uint16_t c1 = Challenge16(*d, 0x000D).value();
-  ASSERT_NE(ComputeChallengeAnswer(ExampleSet("Client1"), c1), ComputeChallengeAnswer(ExampleSet("Default"), c1));
+  ASSERT_NE(ComputeChallengeAnswer(ExampleSet("Client1"), c1),
+            ComputeChallengeAnswer(ExampleSet("Default"), c1));
   ASSERT_TRUE(ChallengeAnswer(*d, ComputeChallengeAnswer(ExampleSet("Client1"), c1)));
   EXPECT_EQ(Challenge16(*d, 0x000F), 0);
   const uint16_t c2 = Challenge16(*d, 0x000D).value();

@@ -32,6 +32,8 @@ struct Board {
     EXPECT_TRUE(bus->Load(error)) << error;
     return *bus;
   }
+  // Ends the run: the state goes back to the directory.
+  void Close() { bus.reset(); }
   // Opens the n-th present device.
   std::unique_ptr<UsbDevice> Open(size_t n = 0) {
     auto list = bus->Enumerate();
@@ -56,10 +58,13 @@ inline bool In(UsbDevice& d, uint8_t request, uint16_t value, uint16_t index, ui
 
 inline bool Out(UsbDevice& d, uint8_t request, uint16_t value, uint16_t index,
                 std::vector<uint8_t> data = {}) {
-  return d.ControlTransfer({0x40, request, value, index, static_cast<uint16_t>(data.size())}, data.data());
+  return d.ControlTransfer({0x40, request, value, index, static_cast<uint16_t>(data.size())},
+                           data.data());
 }
 
-inline uint16_t RegValue(uint16_t a, uint8_t sub) { return static_cast<uint16_t>((a & 0xFF) << 8 | sub); }
+inline uint16_t RegValue(uint16_t a, uint8_t sub) {
+  return static_cast<uint16_t>((a & 0xFF) << 8 | sub);
+}
 
 inline std::optional<uint8_t> ReadReg(UsbDevice& d, uint16_t a) {
   std::vector<uint8_t> b;
@@ -67,10 +72,16 @@ inline std::optional<uint8_t> ReadReg(UsbDevice& d, uint16_t a) {
   return b[0];
 }
 
-inline bool WriteReg(UsbDevice& d, uint16_t a, uint8_t v) { return Out(d, 0xE0, RegValue(a, 0x02), a >> 8, {v}); }
+inline bool WriteReg(UsbDevice& d, uint16_t a, uint8_t v) {
+  return Out(d, 0xE0, RegValue(a, 0x02), a >> 8, {v});
+}
 
-inline uint16_t FlashValue(uint32_t address, uint8_t op) { return static_cast<uint16_t>((address & 0xFF) << 8 | op); }
-inline uint16_t FlashIndex(uint32_t address) { return static_cast<uint16_t>(address >> 8); }
+inline uint16_t FlashValue(uint32_t address, uint8_t op) {
+  return static_cast<uint16_t>((address & 0xFF) << 8 | op);
+}
+inline uint16_t FlashIndex(uint32_t address) {
+  return static_cast<uint16_t>(address >> 8);
+}
 
 inline std::optional<std::vector<uint8_t>> SpiRead(UsbDevice& d, uint32_t address, uint16_t n) {
   std::vector<uint8_t> b;
@@ -84,7 +95,9 @@ inline std::optional<uint8_t> SpiStatus(UsbDevice& d, uint8_t op = 0x05) {
   return b[0];
 }
 
-inline bool SpiCommand(UsbDevice& d, uint8_t op) { return Out(d, 0xD4, op, 0); }
+inline bool SpiCommand(UsbDevice& d, uint8_t op) {
+  return Out(d, 0xD4, op, 0);
+}
 inline bool SpiWriteStatus(UsbDevice& d, uint8_t op, uint8_t value) {
   return Out(d, 0xD8, static_cast<uint16_t>(value << 8 | op), 0);
 }
@@ -94,7 +107,9 @@ inline bool SpiProgram(UsbDevice& d, uint32_t address, std::vector<uint8_t> data
 inline bool SpiSectorErase(UsbDevice& d, uint32_t address) {
   return Out(d, 0xD2, FlashValue(address, 0x20), FlashIndex(address));
 }
-inline bool Vdr(UsbDevice& d, uint8_t code) { return Out(d, code, 0, 0); }
+inline bool Vdr(UsbDevice& d, uint8_t code) {
+  return Out(d, code, 0, 0);
+}
 
 inline std::optional<uint32_t> Version(UsbDevice& d) {
   std::vector<uint8_t> b;
@@ -126,9 +141,11 @@ inline std::vector<uint8_t> PdImage(uint32_t size, uint32_t version, uint16_t vi
 }
 
 // A blank flash image with `bytes` placed at `address`.
-inline std::vector<uint8_t> FlashWith(uint32_t size, std::vector<std::pair<uint32_t, std::vector<uint8_t>>> parts) {
+inline std::vector<uint8_t> FlashWith(
+    uint32_t size, std::vector<std::pair<uint32_t, std::vector<uint8_t>>> parts) {
   std::vector<uint8_t> flash(size, 0xFF);
-  for (const auto& [address, bytes] : parts) std::copy(bytes.begin(), bytes.end(), flash.begin() + address);
+  for (const auto& [address, bytes] : parts)
+    std::copy(bytes.begin(), bytes.end(), flash.begin() + address);
   return flash;
 }
 

@@ -15,7 +15,8 @@ struct FlashTest : ::testing::Test {
   void WriteEnable() { flash.Command({0x06}); }
   void Program(uint32_t a, std::vector<uint8_t> data) {
     flash.Select();
-    for (uint8_t b : {uint8_t{0x02}, uint8_t(a >> 16), uint8_t(a >> 8), uint8_t(a)}) flash.Transfer(b);
+    for (uint8_t b : {uint8_t{0x02}, uint8_t(a >> 16), uint8_t(a >> 8), uint8_t(a)})
+      flash.Transfer(b);
     for (uint8_t b : data) flash.Transfer(b);
     flash.Deselect();
   }
@@ -59,7 +60,8 @@ TEST_F(FlashTest, PageProgramWrapsInsideItsPageAndAddressesWrapAtTheSize) {
 
   // More than a page: the part keeps the last 256 bytes sent.
   std::vector<uint8_t> long_data(300);
-  for (size_t i = 0; i < long_data.size(); ++i) long_data[i] = static_cast<uint8_t>(i < 256 ? 0x00 : 0xA0 + (i - 256));
+  for (size_t i = 0; i < long_data.size(); ++i)
+    long_data[i] = static_cast<uint8_t>(i < 256 ? 0x00 : 0xA0 + (i - 256));
   EnabledProgram(0x0300, long_data);
   EXPECT_EQ(Read(0x0300, 2), (std::vector<uint8_t>{0xA0, 0xA1}));
   EXPECT_EQ(Read(0x0300 + 44, 1)[0], 0x00);
@@ -68,7 +70,8 @@ TEST_F(FlashTest, PageProgramWrapsInsideItsPageAndAddressesWrapAtTheSize) {
   EXPECT_EQ(Read(0x10, 1)[0], 0x5A);
   EXPECT_EQ(Read(kSize + 0x10, 1)[0], 0x5A);
   EnabledProgram(0x0000, {0x01});
-  EXPECT_EQ(Read(kSize - 1, 2), (std::vector<uint8_t>{0xFF, 0x01}));  // a read runs on across the end
+  EXPECT_EQ(Read(kSize - 1, 2),
+            (std::vector<uint8_t>{0xFF, 0x01}));  // a read runs on across the end
 }
 
 TEST_F(FlashTest, WriteEnableLatchAndBusyFollowTheClock) {
