@@ -180,12 +180,6 @@ bool SimBus::Save(std::string& error) {
     SimDevice& d = *m.devices[i];
     DeviceConfig& c = m.configs[i];
     d.UpdateConfig(c);
-    const auto present = IniEntries(m.ini_lines, c.section);
-    auto has_key = [&](const char* key) {
-      for (const auto& [k, v] : present)
-        if (k == key) return true;
-      return false;
-    };
     SetIniLine(m.ini_lines, c.section, "Mode", DeviceKeyText(c, "Mode"));
     const bool flash2 = d.Flash2() != nullptr;
     const std::pair<const char*, uint32_t> status[] = {
@@ -194,7 +188,8 @@ bool SimBus::Save(std::string& error) {
         {"Flash2Status", flash2 ? c.Flash2Status : 0},
         {"Flash2Status2", flash2 ? c.Flash2Status2 : 0}};
     for (const auto& [key, value] : status)
-      if (value || has_key(key)) SetIniLine(m.ini_lines, c.section, key, DeviceKeyText(c, key));
+      if (value || HasIniKey(m.ini_lines, c.section, key))
+        SetIniLine(m.ini_lines, c.section, key, DeviceKeyText(c, key));
 
     const std::string name1 = FlashFileName(c.number, 1);
     if (!WriteWholeFile(m.Path(name1), AsText(d.Flash().Data()))) {

@@ -335,6 +335,13 @@ void SetIniLine(std::vector<std::string>& lines, const std::string& section, con
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), key + "=" + value);
 }
 
+bool HasIniKey(const std::vector<std::string>& lines, const std::string& section,
+               const std::string& key) {
+  for (const auto& [k, v] : IniEntries(lines, section))
+    if (SameText(k, key)) return true;
+  return false;
+}
+
 std::vector<std::pair<std::string, std::string>> IniEntries(const std::vector<std::string>& lines,
                                                             const std::string& section) {
   std::vector<std::pair<std::string, std::string>> out;

@@ -65,6 +65,9 @@ bool ParseDeviceIni(const std::string& text, std::vector<DeviceConfig>& devices,
 // keeping every other line (comments, unknown keys) as it was.
 void SetIniLine(std::vector<std::string>& lines, const std::string& section, const std::string& key,
                 const std::string& value);
+// True when [section] has a KEY= line (names compare without case).
+bool HasIniKey(const std::vector<std::string>& lines, const std::string& section,
+               const std::string& key);
 // "KEY=value" lines of a section, in file order.
 std::vector<std::pair<std::string, std::string>> IniEntries(const std::vector<std::string>& lines,
                                                             const std::string& section);

@@ -61,7 +61,9 @@ TEST(SimFaults, UnplugKeepsWhatWasWrittenBeforeIt) {
 }
 
 TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
-  Board b("; my board\n[Device]\nCustomKey=kept\nChallengeClient=1\nFlash2Size=10000\n");
+  Board b(
+      "; my "
+      "board\n[Device]\nCustomKey=kept\nChallengeClient=1\nFlash2Size=10000\nflash2status2=02\n");
   uint16_t challenge = 0;
   WriteBytes(b.dir / "flash.bin", FlashWith(0x80000, {{0x20000, PdImage(0x8000, 0x0E010101)}}));
   {
@@ -87,6 +89,9 @@ TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
     SpiCommand(*d, 0x06);
     SpiWriteStatus(*d, 0x01, 0x1C);
     b.clock.Advance(10000);
+    SpiCommand(*d, 0x06);
+    SpiWriteStatus(*d, 0x31, 0x00);
+    b.clock.Advance(10000);
     WriteReg(*d, 0x2BFD, 0);
     EXPECT_EQ(Version(*d), 0x0E010101u);
     challenge = Challenge16(*d, 0x000D).value();
@@ -97,6 +102,8 @@ TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
   EXPECT_NE(ini.find("CustomKey=kept"), std::string::npos);
   EXPECT_NE(ini.find("Mode=App"), std::string::npos);
   EXPECT_NE(ini.find("Flash2Status=1C"), std::string::npos);
+  EXPECT_NE(ini.find("Flash2Status2=00"), std::string::npos);
+  EXPECT_EQ(ini.find("flash2status2"), std::string::npos);
   EXPECT_EQ(ini.find("FlashStatus="), std::string::npos) << "untouched defaults are not added";
   EXPECT_TRUE(FileExists(b.dir / "state.ini"));
 
