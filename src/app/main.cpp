@@ -28,10 +28,11 @@ int main(int argc, char** argv) {
 
   // The virtual device runs on virtual time unless asked for real time.
   RealClock real_clock;
-  VirtualClock virtual_clock;
+  VirtualClock virtual_clock(real_clock.Local());
   Clock& clock = host.GetEnv("PDFLASH_SIM_TIME") == "real" ? static_cast<Clock&>(real_clock)
                                                            : static_cast<Clock&>(virtual_clock);
   sim::SimBus bus(sim_dir, clock, Folder(host.ExePath()) + "Challenge.ini");
+  bus.SetLogEnabled(false);  // the log is for tests; a long dump would fill memory
   std::string error;
   if (!bus.Load(error)) {
     console.Write("PDFLASH_SIM: " + error + "\n");
