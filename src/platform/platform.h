@@ -11,6 +11,14 @@
 #include <string_view>
 #include <vector>
 
+// printf-style checking. On mingw the plain "printf" archetype means the
+// Microsoft runtime's formats (no %zu); the build uses mingw's conforming stdio.
+#if defined(__MINGW32__)
+#define PDFLASH_PRINTF_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#else
+#define PDFLASH_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 namespace pdflash {
 
 struct LocalTime {
