@@ -123,7 +123,7 @@ struct SetupPacket {
 struct UsbDeviceInfo {
   std::string path;                       // stable within one enumeration
   std::array<uint8_t, 18> descriptor{};   // standard device descriptor
-  uint8_t address = 0;                    // bus address
+  uint8_t address = 0;                    // bus address; 0 = unknown (Windows)
   std::string location;                   // "Port_#0001.Hub_#0002" form; empty = unknown
 };
 
@@ -132,6 +132,8 @@ enum class UsbStatus : uint32_t {
   AccessDenied = 0x80070005,
   NotFound = 0x80070002,
   Failed = 0x8007001F,
+  OutOfMemory = 0x8007000E,
+  PathTooLong = 0x8007007A,  // the device path did not fit and was cut
 };
 
 enum class LocationStatus { Ok, KeyMissing, ValueMissing };
@@ -152,7 +154,9 @@ class UsbBus {
   virtual std::unique_ptr<UsbDevice> Open(const UsbDeviceInfo& info, UsbStatus& status) = 0;
   // Where the device is plugged in, as text of the form Port_#0001.Hub_#0002.
   virtual LocationStatus Location(const UsbDeviceInfo& info, std::string& text) = 0;
-  // Explains an open failure to a person (how to get access); may be empty.
+  // Explains an open failure to a person (how to get access): whole lines,
+  // indented and newline-terminated, ready to print; empty when there is
+  // nothing to say.
   virtual std::string OpenFailureHint(UsbStatus status) { (void)status; return {}; }
 };
 
