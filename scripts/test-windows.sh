@@ -16,6 +16,7 @@ cmake --build build-win -j"$(nproc)"
 
 # Wine's background services would otherwise inherit ctest's pipes and keep
 # every test waiting for them: start them once, detached, and stop them after.
+mkdir -p "$WINEPREFIX"
 wineserver -p
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wine wineboot -u </dev/null >/dev/null 2>&1 || true

@@ -29,11 +29,15 @@ std::string PortPathName(uint8_t bus, std::span<const uint8_t> ports) {
 
 UsbStatus UsbStatusFromLibusb(int error) {
   switch (error) {
-    case 0: return UsbStatus::Ok;
-    case kLibusbErrorAccess: return UsbStatus::AccessDenied;
+    case 0:
+      return UsbStatus::Ok;
+    case kLibusbErrorAccess:
+      return UsbStatus::AccessDenied;
     case kLibusbErrorNoDevice:
-    case kLibusbErrorNotFound: return UsbStatus::NotFound;
-    default: return error > 0 ? UsbStatus::Ok : UsbStatus::Failed;
+    case kLibusbErrorNotFound:
+      return UsbStatus::NotFound;
+    default:
+      return error > 0 ? UsbStatus::Ok : UsbStatus::Failed;
   }
 }
 
@@ -103,9 +107,12 @@ bool ParseHex4(std::string_view s, uint16_t& v) {
   for (size_t i = 0; i < 4; ++i) {
     const int c = std::tolower(static_cast<unsigned char>(s[i]));
     int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else
+      return false;
     v = static_cast<uint16_t>(v << 4 | digit);
   }
   return true;
@@ -114,8 +121,7 @@ bool ParseHex4(std::string_view s, uint16_t& v) {
 size_t FindNoCase(std::string_view hay, std::string_view needle) {
   for (size_t i = 0; i + needle.size() <= hay.size(); ++i) {
     size_t k = 0;
-    while (k < needle.size() &&
-           std::tolower(static_cast<unsigned char>(hay[i + k])) == needle[k])
+    while (k < needle.size() && std::tolower(static_cast<unsigned char>(hay[i + k])) == needle[k])
       ++k;
     if (k == needle.size()) return i;
   }

@@ -14,7 +14,8 @@ namespace pdflash {
 
 static_assert(LIBUSB_ERROR_IO == kLibusbErrorIo && LIBUSB_ERROR_ACCESS == kLibusbErrorAccess &&
               LIBUSB_ERROR_NO_DEVICE == kLibusbErrorNoDevice &&
-              LIBUSB_ERROR_NOT_FOUND == kLibusbErrorNotFound && LIBUSB_ERROR_BUSY == kLibusbErrorBusy);
+              LIBUSB_ERROR_NOT_FOUND == kLibusbErrorNotFound &&
+              LIBUSB_ERROR_BUSY == kLibusbErrorBusy);
 
 namespace {
 
@@ -79,8 +80,8 @@ class LibusbDevice final : public UsbDevice {
   ~LibusbDevice() override { libusb_close(h_); }
 
   bool ControlTransfer(const SetupPacket& s, uint8_t* data) override {
-    const int r = libusb_control_transfer(h_, s.bmRequestType, s.bRequest, s.wValue, s.wIndex,
-                                          data, s.wLength, kControlTimeoutMs);
+    const int r = libusb_control_transfer(h_, s.bmRequestType, s.bRequest, s.wValue, s.wIndex, data,
+                                          s.wLength, kControlTimeoutMs);
     // Like the Windows stack's result: the transfer went through or not; a
     // short data stage is not a failure.
     return r >= 0;
@@ -182,7 +183,9 @@ class LibusbBus final : public UsbBus {
 
 }  // namespace
 
-std::unique_ptr<UsbBus> MakeNativeUsbBus() { return std::make_unique<LibusbBus>(); }
+std::unique_ptr<UsbBus> MakeNativeUsbBus() {
+  return std::make_unique<LibusbBus>();
+}
 
 }  // namespace pdflash
 

@@ -6,7 +6,9 @@
 
 namespace pdflash {
 
-std::unique_ptr<UsbBus> MakeNativeUsbBus() { return std::make_unique<EmptyUsbBus>(); }
+std::unique_ptr<UsbBus> MakeNativeUsbBus() {
+  return std::make_unique<EmptyUsbBus>();
+}
 
 }  // namespace pdflash
 

@@ -115,9 +115,9 @@ class WinUsbDevice final : public UsbDevice {
 };
 
 std::unique_ptr<WinUsbDevice> OpenPath(const std::wstring& path, UsbStatus& status) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     status = UsbStatusFromWin32(GetLastError());
     return nullptr;
@@ -147,7 +147,8 @@ class WinUsbBus final : public UsbBus {
       bool have_descriptor = false;
       if (entry.status == UsbStatus::Ok) {
         UsbStatus status;
-        if (auto dev = OpenPath(entry.path, status)) have_descriptor = dev->ReadDeviceDescriptor(info.descriptor);
+        if (auto dev = OpenPath(entry.path, status))
+          have_descriptor = dev->ReadDeviceDescriptor(info.descriptor);
       }
       if (!have_descriptor) {
         DeviceDescriptorFields f;
@@ -206,7 +207,9 @@ class WinUsbBus final : public UsbBus {
 
 }  // namespace
 
-std::unique_ptr<UsbBus> MakeNativeUsbBus() { return std::make_unique<WinUsbBus>(); }
+std::unique_ptr<UsbBus> MakeNativeUsbBus() {
+  return std::make_unique<WinUsbBus>();
+}
 
 }  // namespace pdflash
 

@@ -36,7 +36,8 @@ TEST(NativeUsbBus, AnUnknownDeviceIsNotFound) {
   auto bus = MakeNativeUsbBus();
   bus->Enumerate();
   UsbDeviceInfo ghost;
-  ghost.path = "\\\\?\\usb#vid_1209&pid_0001#pdflash-no-such-device#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+  ghost.path =
+      "\\\\?\\usb#vid_1209&pid_0001#pdflash-no-such-device#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
   UsbStatus status = UsbStatus::Ok;
   EXPECT_EQ(bus->Open(ghost, status), nullptr);
   EXPECT_EQ(status, UsbStatus::NotFound);
@@ -84,7 +85,8 @@ TEST(RealHost, RunsHiddenAndReturnsTheExitCode) {
   ASSERT_TRUE(host.RunHidden("cmd.exe /c exit 7", "", code));
   EXPECT_EQ(code, 7u);
   // The command runs in the folder given.
-  ASSERT_TRUE(host.RunHidden("cmd.exe /c if exist marker.txt (exit 5) else (exit 6)", dir.path(), code));
+  ASSERT_TRUE(
+      host.RunHidden("cmd.exe /c if exist marker.txt (exit 5) else (exit 6)", dir.path(), code));
   EXPECT_EQ(code, 5u);
 }
 
@@ -104,7 +106,8 @@ TEST(RealHost, FindsTheProgramInTheFolderGiven) {
 
 TEST(RealHost, PostsTheProgressMessage) {
   RealHost host;
-  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  HWND window =
+      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   if (!window) GTEST_SKIP() << "no window station";
   const uint64_t handle = reinterpret_cast<uintptr_t>(window);
   ASSERT_TRUE(host.PostWindowMessage(handle, 0x464, 0, 25));
@@ -126,7 +129,8 @@ class RegistryDevice {
       return;
     created_ = true;
     if (location)
-      RegSetValueExW(key_, L"LocationInformation", 0, REG_SZ, reinterpret_cast<const BYTE*>(location),
+      RegSetValueExW(key_, L"LocationInformation", 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(location),
                      static_cast<DWORD>((wcslen(location) + 1) * sizeof(wchar_t)));
     RegCloseKey(key_);
   }

@@ -9,7 +9,9 @@
 namespace pdflash {
 namespace {
 
-std::string Location(uint8_t bus, std::vector<uint8_t> ports) { return LocationFromPortPath(bus, ports); }
+std::string Location(uint8_t bus, std::vector<uint8_t> ports) {
+  return LocationFromPortPath(bus, ports);
+}
 
 TEST(UsbLocation, PortIsLastHopHubNamesTheParent) {
   // Behind an external hub: the hub is named by the port it hangs on.
@@ -24,8 +26,10 @@ TEST(UsbLocation, PortIsLastHopHubNamesTheParent) {
 TEST(UsbLocation, DigitsStandWhereTheFilterReadsThem) {
   // The location filter takes the characters at 9 (port) and 19 (hub).
   for (const auto& [bus, ports, port_digit, hub_digit] :
-       std::vector<std::tuple<uint8_t, std::vector<uint8_t>, char, char>>{
-           {1, {7, 3}, '3', '7'}, {1, {12}, '2', '1'}, {9, {255, 255}, '5', '5'}, {255, {9}, '9', '5'}}) {
+       std::vector<std::tuple<uint8_t, std::vector<uint8_t>, char, char>>{{1, {7, 3}, '3', '7'},
+                                                                          {1, {12}, '2', '1'},
+                                                                          {9, {255, 255}, '5', '5'},
+                                                                          {255, {9}, '9', '5'}}) {
     const std::string text = Location(bus, ports);
     ASSERT_EQ(text.size(), 20u) << text;
     EXPECT_EQ(text[9], port_digit) << text;
@@ -69,7 +73,8 @@ TEST(UsbErrors, OnlyARefusedOpenGetsAHint) {
     for (size_t start = 0; start < text.size(); start = text.find('\n', start) + 1)
       EXPECT_EQ(text.compare(start, 4, "    "), 0) << text.substr(start);
   }
-  for (UsbStatus s : {UsbStatus::Ok, UsbStatus::NotFound, UsbStatus::Failed, UsbStatus::PathTooLong}) {
+  for (UsbStatus s :
+       {UsbStatus::Ok, UsbStatus::NotFound, UsbStatus::Failed, UsbStatus::PathTooLong}) {
     EXPECT_EQ(LibusbOpenHint(s), "");
     EXPECT_EQ(WinUsbOpenHint(s), "");
   }
@@ -88,8 +93,8 @@ TEST(UsbDescriptor, PacksTheWireLayout) {
   f.iSerialNumber = 3;
   f.bNumConfigurations = 1;
   const auto d = PackDeviceDescriptor(f);
-  const std::array<uint8_t, 18> expected = {18, 1, 0x01, 0x02, 0x11, 0, 0, 64, 0x2B, 0x1A,
-                                            0x4D, 0x3C, 0x07, 0x01, 1, 2, 3, 1};
+  const std::array<uint8_t, 18> expected = {18,   1,    0x01, 0x02, 0x11, 0, 0, 64, 0x2B,
+                                            0x1A, 0x4D, 0x3C, 0x07, 0x01, 1, 2, 3,  1};
   EXPECT_EQ(d, expected);
   // Where discovery takes the IDs from.
   EXPECT_EQ(Le16(&d[8]), 0x1A2B);
