@@ -132,7 +132,6 @@ enum class UsbStatus : uint32_t {
   AccessDenied = 0x80070005,
   NotFound = 0x80070002,
   Failed = 0x8007001F,
-  OutOfMemory = 0x8007000E,
   PathTooLong = 0x8007007A,  // the device path did not fit and was cut
 };
 

@@ -149,8 +149,10 @@ Capture SilentTraffic() {
   return c;
 }
 
-bool Mocked() {
-  return std::getenv("PDFLASH_UMOCKDEV") != nullptr;
+// "bus" inside the mocked bus, "empty" inside a mock with no USB at all.
+std::string Mocked() {
+  const char* v = std::getenv("PDFLASH_UMOCKDEV");
+  return v ? v : "";
 }
 
 const UsbDeviceInfo* Find(const std::vector<UsbDeviceInfo>& list, const std::string& path) {
@@ -159,25 +161,45 @@ const UsbDeviceInfo* Find(const std::vector<UsbDeviceInfo>& list, const std::str
   return nullptr;
 }
 
+// Runs the LibusbMocked tests in this binary inside umockdev-run with `options`;
+// the output of that run, empty when umockdev is not there.
+std::string RunInMock(const test::TempDir& dir, const std::string& mode,
+                      const std::string& options) {
+  const std::string command = "PDFLASH_UMOCKDEV=" + mode + " umockdev-run " + options + " -- '" +
+                              RealHost().ExePath() + "' --gtest_filter='LibusbMocked.*' > '" +
+                              dir / "out.txt" + "' 2>&1 </dev/null";
+  const int rc = std::system(command.c_str());
+  const std::string out = test::ReadFile(dir / "out.txt");
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
+  return out;
+}
+
+bool HaveUmockdev() {
+  return std::system("command -v umockdev-run >/dev/null 2>&1") == 0;
+}
+
 TEST(LibusbBackend, RunsAgainstAMockedBus) {
-  if (Mocked()) GTEST_SKIP() << "already inside the mock";
-  if (std::system("command -v umockdev-run >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "umockdev-run is not installed (scripts/setup.sh installs it)";
+  if (!Mocked().empty()) GTEST_SKIP() << "already inside the mock";
+  if (!HaveUmockdev()) GTEST_SKIP() << "umockdev-run is not installed (scripts/setup.sh does it)";
   test::TempDir dir;
   test::WriteFile(dir / "bus.umockdev", UmockdevFile());
   test::WriteBytes(dir / "board.pcap", BoardTraffic().bytes());
   test::WriteBytes(dir / "silent.pcap", SilentTraffic().bytes());
   const std::string sys = std::string("/sys") + kPci + "/usb1/";
-  const std::string command = "PDFLASH_UMOCKDEV=1 umockdev-run -d '" + dir / "bus.umockdev" +
-                              "' -p '" + sys + "1-4/1-4.2=" + dir / "board.pcap" + "' -p '" + sys +
-                              "1-1=" + dir / "silent.pcap" + "' -- '" + RealHost().ExePath() +
-                              "' --gtest_filter='LibusbMocked.*' > '" + dir / "out.txt" +
-                              "' 2>&1 </dev/null";
-  const int rc = std::system(command.c_str());
-  const std::string out = test::ReadFile(dir / "out.txt");
-  EXPECT_EQ(rc, 0) << out;
+  const std::string out =
+      RunInMock(dir, "bus",
+                "-d '" + dir / "bus.umockdev" + "' -p '" + sys + "1-4/1-4.2=" + dir / "board.pcap" +
+                    "' -p '" + sys + "1-1=" + dir / "silent.pcap" + "'");
   EXPECT_NE(out.find("[  PASSED  ] 4 tests."), std::string::npos) << out;
-  EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
+}
+
+TEST(LibusbBackend, AMachineWithoutUsbIsAnEmptyBus) {
+  if (!Mocked().empty()) GTEST_SKIP() << "already inside the mock";
+  if (!HaveUmockdev()) GTEST_SKIP() << "umockdev-run is not installed (scripts/setup.sh does it)";
+  test::TempDir dir;
+  const std::string out = RunInMock(dir, "empty", "");
+  EXPECT_NE(out.find("[  PASSED  ] 1 test."), std::string::npos) << out;
 }
 
 // These exist only inside the mock (see kRegistered below).
@@ -281,8 +303,20 @@ void Register(const char* name, int line) {
 
 // Registered only when this binary runs inside the mock, so an ordinary run
 // neither lists nor skips them.
+struct NoDevicesNoError : LibusbMocked {
+  void TestBody() override {
+    EXPECT_TRUE(devices.empty());
+    UsbDeviceInfo board;
+    board.path = "1-4.2";
+    UsbStatus status = UsbStatus::Ok;
+    EXPECT_EQ(bus->Open(board, status), nullptr);
+    EXPECT_EQ(status, UsbStatus::NotFound);
+  }
+};
+
 const bool kRegistered = [] {
-  if (Mocked()) {
+  if (Mocked() == "empty") Register<NoDevicesNoError>("NoDevicesNoError", __LINE__);
+  if (Mocked() == "bus") {
     Register<ListsDevicesByPortWithoutRootHubs>("ListsDevicesByPortWithoutRootHubs", __LINE__);
     Register<SendsTheSetupPacketsAsGiven>("SendsTheSetupPacketsAsGiven", __LINE__);
     Register<AnUnansweredRequestEndsAfterTheTimeout>("AnUnansweredRequestEndsAfterTheTimeout",
