@@ -78,6 +78,13 @@ inline constexpr uint8_t kBillboardClass = 0x11;
 // Device paths hold at most 259 characters plus the terminator; a longer one
 // is cut and the device counts as not openable.
 inline constexpr size_t kMaxDevicePath = 260;
+// Cuts a path that does not fit; false when it had to.
+template <class String>
+bool FitDevicePath(String& path) {
+  if (path.size() < kMaxDevicePath) return true;
+  path.resize(kMaxDevicePath - 1);
+  return false;
+}
 
 // The registry key of a device below HKEY_LOCAL_MACHINE, built from its
 // interface path "\\?\usb#vid_1234&pid_5678#5&1a2b&0&2#{guid}": the tokens

@@ -71,10 +71,7 @@ std::vector<Interface> ListInterfaces() {
       continue;
     }
     entry.path = detail->DevicePath;
-    if (entry.path.size() >= kMaxDevicePath) {
-      entry.path.resize(kMaxDevicePath - 1);
-      entry.status = UsbStatus::PathTooLong;
-    }
+    if (!FitDevicePath(entry.path)) entry.status = UsbStatus::PathTooLong;
     list.push_back(entry);
   }
   SetupDiDestroyDeviceInfoList(set);

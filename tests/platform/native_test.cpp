@@ -90,6 +90,21 @@ TEST(RealHost, RunsHiddenAndReturnsTheExitCode) {
   EXPECT_EQ(code, 5u);
 }
 
+TEST(RealHost, ProbesDrivePaths) {
+  RealHost host;
+  test::TempDir dir;
+  std::string folder = dir.path();
+  for (char& c : folder)
+    if (c == '/') c = '\\';
+  std::filesystem::create_directory(folder + "SDRV");
+  test::WriteFile(folder + "SDRV\\dpinst.exe", "");
+  EXPECT_TRUE(host.PathExists(folder + "SDRV\\dpinst.exe"));
+  EXPECT_TRUE(host.IsDirectory(folder + "SDRV"));
+  EXPECT_FALSE(host.PathExists(folder + "SDRV\\dpinst2.exe"));
+  // A drive letter that is not there is simply not found.
+  EXPECT_FALSE(host.PathExists("Q:\\SDRV\\dpinst.exe"));
+}
+
 TEST(RealHost, FindsTheProgramInTheFolderGiven) {
   RealHost host;
   test::TempDir dir;

@@ -155,6 +155,18 @@ TEST(UsbDevicePath, KeyMustFitTheRegistryPathLimit) {
   EXPECT_FALSE(k.ok);
 }
 
+TEST(UsbDevicePath, LongPathsAreCutAndRefused) {
+  std::string path(kMaxDevicePath - 1, 'p');
+  EXPECT_TRUE(FitDevicePath(path));
+  EXPECT_EQ(path.size(), kMaxDevicePath - 1);
+  std::wstring wide(kMaxDevicePath + 40, L'w');
+  EXPECT_FALSE(FitDevicePath(wide));
+  EXPECT_EQ(wide.size(), kMaxDevicePath - 1);
+  path.push_back('x');
+  EXPECT_FALSE(FitDevicePath(path));
+  EXPECT_EQ(path, std::string(kMaxDevicePath - 1, 'p'));
+}
+
 TEST(UsbDevicePath, ReadsTheIdsFromTheHardwareId) {
   uint16_t vid = 0, pid = 0;
   EXPECT_TRUE(IdsFromDevicePath("\\\\?\\USB#VID_04B4&PID_F2a0#5&1&0&2#{g}", vid, pid));
