@@ -162,7 +162,7 @@ const UsbDeviceInfo* Find(const std::vector<UsbDeviceInfo>& list, const std::str
 }
 
 // Runs the LibusbMocked tests in this binary inside umockdev-run with `options`;
-// the output of that run, empty when umockdev is not there.
+// returns what that run printed.
 std::string RunInMock(const test::TempDir& dir, const std::string& mode,
                       const std::string& options) {
   const std::string command = "PDFLASH_UMOCKDEV=" + mode + " umockdev-run " + options + " -- '" +
