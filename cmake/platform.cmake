@@ -2,6 +2,9 @@
 if(WIN32)
   target_link_libraries(pdflash_core PUBLIC setupapi winusb advapi32 user32)
   target_link_options(pdflash_core PUBLIC -static)
+  # mingw's standard-conforming printf family (the format checks assume it),
+  # and no min/max macros from windows.h.
+  target_compile_definitions(pdflash_core PUBLIC __USE_MINGW_ANSI_STDIO=1 NOMINMAX)
 else()
   find_package(PkgConfig QUIET)
   if(PkgConfig_FOUND)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the build needs on Debian 12 (only what is missing).
 set -euo pipefail
-packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev)
+# umockdev lets the libusb backend's tests run against a mocked USB bus.
+packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev)
 if [ "${PDFLASH_WINDOWS:-0}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 wine)
+  # The Windows build: cross compiler, and wine to run its tests.
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine64 wine)
 fi
 missing=()
 for p in "${packages[@]}"; do

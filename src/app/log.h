@@ -7,15 +7,16 @@
 #include <string>
 
 #include "app/tool.h"
+#include "platform/platform.h"
 
 namespace pdflash {
 
 // Formats like printf (at most 499 characters), writes to the console and,
 // with the LogFile setting, appends the same text to the log file.
-void LogPrint(Tool& t, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void LogPrint(Tool& t, const char* fmt, ...) PDFLASH_PRINTF_FORMAT(2, 3);
 
 // Formats into dst; -1 (and an empty dst) when it does not fit.
-int FormatText(char* dst, size_t size, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+int FormatText(char* dst, size_t size, const char* fmt, ...) PDFLASH_PRINTF_FORMAT(3, 4);
 
 // One character typed on the console; -1 when there is no input at all.
 int ConsoleReadChar(Tool& t);

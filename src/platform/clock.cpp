@@ -4,6 +4,10 @@
 
 #include "platform/platform.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace pdflash {
 
 namespace {
@@ -12,16 +16,34 @@ LocalTime FromTm(const std::tm& tm) {
 }
 }  // namespace
 
-void RealClock::SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void RealClock::SleepMs(uint32_t ms) {
+#ifdef _WIN32
+  Sleep(ms);
+#else
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+#endif
+}
 
 // Scheduler sleeps are coarser than the 1 ms pacing the device needs, so spin.
 void RealClock::BusyWaitUs(int32_t us) {
+#ifdef _WIN32
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  for (;;) {
+    QueryPerformanceCounter(&now);
+    const double elapsed = static_cast<double>(now.QuadPart - start.QuadPart) * 1000000.0 /
+                           static_cast<double>(frequency.QuadPart);
+    if (elapsed >= static_cast<double>(us)) return;
+  }
+#else
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
     const double elapsed = std::chrono::duration<double, std::micro>(now - start).count();
     if (elapsed >= static_cast<double>(us)) return;
   }
+#endif
 }
 
 uint64_t RealClock::NowUs() {

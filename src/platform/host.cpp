@@ -13,9 +13,14 @@ namespace pdflash {
 
 std::string RealHost::ExePath() {
 #ifdef _WIN32
-  char buf[MAX_PATH + 1] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
-  return std::string(buf, n);
+  // A result that fills the buffer may have been cut: try a larger one.
+  std::string buf(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size() || buf.size() >= 32768) return buf.substr(0, n);
+    buf.resize(buf.size() * 2);
+  }
 #else
   std::error_code ec;
   auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -51,16 +56,27 @@ bool RealHost::RunHidden(const std::string& command, const std::string& dir, uin
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION pi{};
-  std::string cmd = command;
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      dir.empty() ? nullptr : dir.c_str(), &si, &pi))
-    return false;
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
+  std::string cmd = command;  // CreateProcessA may write into the command line
+  // A program named without a folder is looked up in our current directory,
+  // not in the child's: be in `dir` while starting it, then go back.
+  std::string previous;
+  if (!dir.empty()) {
+    previous.resize(MAX_PATH * 4);
+    const DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(previous.size()), previous.data());
+    previous.resize(n < previous.size() ? n : 0);
+    if (!SetCurrentDirectoryA(dir.c_str())) return false;
+  }
+  const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+  if (!previous.empty()) SetCurrentDirectoryA(previous.c_str());
+  if (!started) return false;
   CloseHandle(pi.hThread);
+  DWORD code = 0;
+  const bool ended = WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hProcess);
-  exit_code = code;
+  // A process we cannot wait for counts as failed rather than as exit code 0.
+  exit_code = ended ? code : 1;
   return true;
 #else
   // The uninstaller only exists on Windows.

@@ -11,6 +11,14 @@
 #include <string_view>
 #include <vector>
 
+// printf-style checking. On mingw the plain "printf" archetype means the
+// Microsoft runtime's formats (no %zu); the build uses mingw's conforming stdio.
+#if defined(__MINGW32__)
+#define PDFLASH_PRINTF_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#else
+#define PDFLASH_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 namespace pdflash {
 
 struct LocalTime {
@@ -115,7 +123,7 @@ struct SetupPacket {
 struct UsbDeviceInfo {
   std::string path;                       // stable within one enumeration
   std::array<uint8_t, 18> descriptor{};   // standard device descriptor
-  uint8_t address = 0;                    // bus address
+  uint8_t address = 0;                    // bus address; 0 = unknown (Windows)
   std::string location;                   // "Port_#0001.Hub_#0002" form; empty = unknown
 };
 
@@ -124,6 +132,7 @@ enum class UsbStatus : uint32_t {
   AccessDenied = 0x80070005,
   NotFound = 0x80070002,
   Failed = 0x8007001F,
+  PathTooLong = 0x8007007A,  // the device path did not fit and was cut
 };
 
 enum class LocationStatus { Ok, KeyMissing, ValueMissing };
@@ -144,7 +153,9 @@ class UsbBus {
   virtual std::unique_ptr<UsbDevice> Open(const UsbDeviceInfo& info, UsbStatus& status) = 0;
   // Where the device is plugged in, as text of the form Port_#0001.Hub_#0002.
   virtual LocationStatus Location(const UsbDeviceInfo& info, std::string& text) = 0;
-  // Explains an open failure to a person (how to get access); may be empty.
+  // Explains an open failure to a person (how to get access): whole lines,
+  // indented and newline-terminated, ready to print; empty when there is
+  // nothing to say.
   virtual std::string OpenFailureHint(UsbStatus status) { (void)status; return {}; }
 };
 

@@ -42,15 +42,33 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string ReadFile(const std::string& path) {
+namespace {
+std::string ReadRaw(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
 }
+}  // namespace
+
+std::string WithLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  return out;
+}
+
+std::string ReadFile(const std::string& path) {
+#ifdef _WIN32
+  return WithLf(ReadRaw(path));
+#else
+  return ReadRaw(path);
+#endif
+}
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
-  const std::string s = ReadFile(path);
+  const std::string s = ReadRaw(path);
   return std::vector<uint8_t>(s.begin(), s.end());
 }
 

@@ -30,8 +30,14 @@ class TempDir {
 
 void WriteFile(const std::string& path, const std::string& content);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// A file's text. On Windows, files the tool writes in text mode ("a", "w") get
+// "\r\n" line ends; they come back with "\n" so one expectation serves both
+// builds. Compare binary files with ReadBytes, which is exact everywhere.
 std::string ReadFile(const std::string& path);
 std::vector<uint8_t> ReadBytes(const std::string& path);
+// "\r\n" made "\n" (Windows console or text-mode file output); a lone "\r",
+// as in the in-place progress lines, stays.
+std::string WithLf(std::string_view text);
 bool FileExists(const std::string& path);
 
 class CaptureConsole final : public Console {
