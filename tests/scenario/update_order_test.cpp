@@ -19,6 +19,8 @@ struct OrderCase {
   uint32_t first_target;
 };
 
+void PrintTo(const OrderCase& c, std::ostream* os) { *os << c.name; }
+
 class UpdateOrder : public ::testing::TestWithParam<OrderCase> {};
 
 TEST_P(UpdateOrder, InvalidCopyFirstValidCopyLastAndNothingElseChanges) {

@@ -23,6 +23,8 @@ struct RefusalCase {
   bool update_box = true;             // the update itself ran and shows its box
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
 class UpdateRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(UpdateRefusal, FlashStaysByteIdentical) {
