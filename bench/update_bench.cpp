@@ -171,14 +171,15 @@ int main(int argc, char** argv) {
     const double pacing_s = v.log.size() * 1e-3;
     const double post_s = programs * 5e-3 + status_writes * 0.1;
     std::printf("64 KiB PD update against the virtual device\n");
-    std::printf("  transfers                 %zu (%zu programs, %zu status writes)\n", v.log.size(), programs,
-                status_writes);
+    std::printf("  transfers                 %zu (%zu programs, %zu status writes)\n", v.log.size(),
+                programs, status_writes);
     std::printf("  floor (required waits)    %8.3f s\n", floor_s);
     std::printf("    pacing 1 ms/request     %8.3f s\n", pacing_s);
     std::printf("    post-delays             %8.3f s\n", post_s);
     std::printf("    polls and fixed sleeps  %8.3f s  (slept %.3f s, spun %.3f s in all)\n",
                 floor_s - pacing_s - post_s, vclock.SleptUs() / 1e6, vclock.SpunUs() / 1e6);
-    std::printf("  host CPU without waits    %8.3f s  (the same update on the virtual clock)\n", v.cpu_s);
+    std::printf("  host CPU without waits    %8.3f s  (the same update on the virtual clock)\n",
+                v.cpu_s);
 
     if (!virtual_only) {
       for (int i = 0; i < repeat; ++i) {
@@ -189,9 +190,11 @@ int main(int argc, char** argv) {
           status = 1;
           break;
         }
-        std::printf("  real clock, run %d: wall %8.3f s, over the floor %+.3f s (%+.2f %%), host CPU %8.3f s"
-                    " (busy-waits included)\n",
-                    i + 1, r.wall_s, r.wall_s - floor_s, 100.0 * (r.wall_s - floor_s) / floor_s, r.cpu_s);
+        std::printf(
+            "  real clock, run %d: wall %8.3f s, over the floor %+.3f s (%+.2f %%), host CPU %8.3f "
+            "s"
+            " (busy-waits included)\n",
+            i + 1, r.wall_s, r.wall_s - floor_s, 100.0 * (r.wall_s - floor_s) / floor_s, r.cpu_s);
       }
     }
   } catch (const std::exception& e) {

@@ -37,7 +37,12 @@ TEST(Backup, FilesAndCopyLines) {
   };
   const std::vector<Case> cases = {
       {"pid_0107", "PD1RomPID=0107\n", {"RomPID=0107"}, 0xC800, true, true, 0xC800},
-      {"pid_0106", "PD1PID=0106\nPD1RomPID=0106\n", {"Identity=B0", "AppPID=0106", "RomPID=0106"}, 0x8000, true, true,
+      {"pid_0106",
+       "PD1PID=0106\nPD1RomPID=0106\n",
+       {"Identity=B0", "AppPID=0106", "RomPID=0106"},
+       0x8000,
+       true,
+       true,
        0x8000},
       {"other_pid", "", {}, 0x10000, true, true, 0x10000},
       {"blank_copy_1", "PD1RomPID=0107\n", {"RomPID=0107"}, 0xC800, false, true, 0xC800},
@@ -120,8 +125,11 @@ TEST(FlashDump, SizesAndLimits) {
     EXPECT_FALSE(ChangesFlash(board.log));
     if (c.file_size == 0) {
       EXPECT_EQ(result, 0u);
-      EXPECT_THAT(p.out, HasSubstr("\nPD[1]_Flash_Dump_129M_Bits_Start...\nProtection : FlashDump_Size_16512K_Over.\n"
-                                   "Return_Value = 0x0\n"));
+      EXPECT_THAT(
+          p.out,
+          HasSubstr(
+              "\nPD[1]_Flash_Dump_129M_Bits_Start...\nProtection : FlashDump_Size_16512K_Over.\n"
+              "Return_Value = 0x0\n"));
       EXPECT_FALSE(FileExists(p.File("PDFlash1Dump.bin")));
       continue;
     }
@@ -154,7 +162,8 @@ TEST(FlashDump, ReadFailureKeepsTheFileSize) {
   cut_board.Load(0, Background(0x80000));
   q.Settings(std::string(kBoardIds) + "FlashDumpOnly=4\n");
   EXPECT_EQ(cut_board.Run(), 0u) << q.out;
-  EXPECT_THAT(q.out, HasSubstr("\r    reading...00%Read_Data_FAIL\n\r    reading...00%Protection : SPI_Backup_Read_Fail.\n"
+  EXPECT_THAT(q.out, HasSubstr("\r    reading...00%Read_Data_FAIL\n\r    reading...00%Protection : "
+                               "SPI_Backup_Read_Fail.\n"
                                "\r                    \r    Write_to_File: PDFlash1Dump.bin\n"));
   EXPECT_THAT(q.out, HasSubstr("=   PD_Flash1_Dump_FAIL.  =\n"));
   auto expected = Background(0x80000);
@@ -202,7 +211,8 @@ TEST(FlashDump2, SecondFlashThroughFunctionTest86) {
     if (c.fail_select) keys.push_back("FailTransfer=" + Hex(select_transfer));
     board.Init(keys);
     board.Load(0, Background(0x80000, 1));
-    if (board.DeviceIni().find("Flash2Size=80000") != std::string::npos) board.Load(0, Background(0x80000, 2), 1, 2);
+    if (board.DeviceIni().find("Flash2Size=80000") != std::string::npos)
+      board.Load(0, Background(0x80000, 2), 1, 2);
     const auto flash1 = board.Flash();
     p.Settings(std::string(kBoardIds) + "FuncTestOnly=86\n");
     EXPECT_EQ(board.Run(), c.result) << p.out;
@@ -217,7 +227,8 @@ TEST(FlashDump2, SecondFlashThroughFunctionTest86) {
       EXPECT_TRUE(ReadBytes(p.File("PDFlash2Dump.bin")) == Background(0x80000, 2));
       select_transfer = 0;
       for (size_t i = 0; i < board.log.size() && !select_transfer; ++i)
-        if (board.log[i].setup.bRequest == kRegisterRequest && (board.log[i].setup.wValue >> 8) == (kPortSelect & 0xFF) &&
+        if (board.log[i].setup.bRequest == kRegisterRequest &&
+            (board.log[i].setup.wValue >> 8) == (kPortSelect & 0xFF) &&
             board.log[i].setup.wIndex == kPortSelect >> 8)
           select_transfer = static_cast<uint32_t>(i + 1);
     }

@@ -20,8 +20,8 @@ size_t Find(const std::vector<sim::TransferRecord>& log, uint8_t request, size_t
 }
 
 // Request kinds of the flash traffic from `from` on, as runs: {kind, count}.
-std::vector<std::pair<uint8_t, size_t>> Runs(const std::vector<sim::TransferRecord>& log, size_t from,
-                                             std::initializer_list<uint8_t> kinds) {
+std::vector<std::pair<uint8_t, size_t>> Runs(const std::vector<sim::TransferRecord>& log,
+                                             size_t from, std::initializer_list<uint8_t> kinds) {
   std::vector<std::pair<uint8_t, size_t>> runs;
   for (size_t i = from; i < log.size(); ++i) {
     const uint8_t q = log[i].setup.bRequest;
@@ -36,10 +36,10 @@ struct EraseCase {
   const char* name;
   std::string settings;
   std::vector<std::string> keys;
-  std::string input;                 // typed at the confirmation
-  uint32_t file_size;                // 0: no file content needed (a PD image of 50 KiB is used)
-  bool raw_image;                    // the file is a raw flash image from address 0
-  std::vector<uint32_t> blank_reads; // addresses the blank check reads
+  std::string input;                  // typed at the confirmation
+  uint32_t file_size;                 // 0: no file content needed (a PD image of 50 KiB is used)
+  bool raw_image;                     // the file is a raw flash image from address 0
+  std::vector<uint32_t> blank_reads;  // addresses the blank check reads
   std::vector<int> progress;
   const char* box;
 };
@@ -50,7 +50,9 @@ std::vector<uint32_t> Every(uint32_t from, uint32_t to, uint32_t step) {
   return v;
 }
 
-void PrintTo(const EraseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EraseCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ChipErase : public ::testing::TestWithParam<EraseCase> {};
 
@@ -120,16 +122,43 @@ TEST_P(ChipErase, SequenceBlankCheckAndFlashAfterwards) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scenario, ChipErase,
-    ::testing::Values(
-        EraseCase{"direct_download", "DirectDownload=1\n", {}, "", 0xC800, false, Every(0x20000, 0x2C801, 0x1000),
-                  {10, 30, 50, 100}, "=   PD_FW_Download_PASS.  =\n"},
-        EraseCase{"clean_first_bytes_of_each_sector", "CleanFlashOnly=1\n", {}, "y", 0, false,
-                  Every(0, 0x40000, 0x1000), {10, 90, 100}, "=   PD_Clean_Flash_Done.  =\n"},
-        // Only the first character counts; mode A checks every byte of 256 KiB.
-        EraseCase{"clean_every_byte", "CleanFlashOnly=A\n", {}, "Yes\n", 0, false, Every(0, 0x40000, 32),
-                  {10, 90, 100}, "=   PD_Clean_Flash_Done.  =\n"},
-        EraseCase{"image_above_1MiB", "DownloadImageOnly=1\n", {"FlashSize=400000"}, "", 0x280010, true,
-                  Every(0, 0x280010, 0x1000), {5, 15, 20, 100}, "=   Image_Download_PASS.  =\n"}),
+    ::testing::Values(EraseCase{"direct_download",
+                                "DirectDownload=1\n",
+                                {},
+                                "",
+                                0xC800,
+                                false,
+                                Every(0x20000, 0x2C801, 0x1000),
+                                {10, 30, 50, 100},
+                                "=   PD_FW_Download_PASS.  =\n"},
+                      EraseCase{"clean_first_bytes_of_each_sector",
+                                "CleanFlashOnly=1\n",
+                                {},
+                                "y",
+                                0,
+                                false,
+                                Every(0, 0x40000, 0x1000),
+                                {10, 90, 100},
+                                "=   PD_Clean_Flash_Done.  =\n"},
+                      // Only the first character counts; mode A checks every byte of 256 KiB.
+                      EraseCase{"clean_every_byte",
+                                "CleanFlashOnly=A\n",
+                                {},
+                                "Yes\n",
+                                0,
+                                false,
+                                Every(0, 0x40000, 32),
+                                {10, 90, 100},
+                                "=   PD_Clean_Flash_Done.  =\n"},
+                      EraseCase{"image_above_1MiB",
+                                "DownloadImageOnly=1\n",
+                                {"FlashSize=400000"},
+                                "",
+                                0x280010,
+                                true,
+                                Every(0, 0x280010, 0x1000),
+                                {5, 15, 20, 100},
+                                "=   Image_Download_PASS.  =\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Only "Y" or "y" erases. No answer at all, as under CI, means no.
@@ -145,10 +174,11 @@ TEST(CleanFlash, AnythingButYesTouchesNothing) {
     p.Settings(std::string(kBoardIds) + "CleanFlashOnly=1\n");
     p.console.input = input;
     EXPECT_EQ(board.Run(), 0u) << p.out;
-    EXPECT_THAT(p.out, HasSubstr("\nPD[1]_Clean_Flash_Mode_1_Start...\n"
-                                 "    Are you sure to clean all? 'Y' to continue, others to quit."
-                                 "    Enter 'Y' to continue, others to quit...     Use_Time = 0m 0s\n"
-                                 "\n===========================\n=  PD_Clean_Flash_Failed. =\n"));
+    EXPECT_THAT(p.out,
+                HasSubstr("\nPD[1]_Clean_Flash_Mode_1_Start...\n"
+                          "    Are you sure to clean all? 'Y' to continue, others to quit."
+                          "    Enter 'Y' to continue, others to quit...     Use_Time = 0m 0s\n"
+                          "\n===========================\n=  PD_Clean_Flash_Failed. =\n"));
     for (uint8_t q : {kFlashCommand, kWriteStatus, kChipErase, kSectorErase, kProgram})
       EXPECT_EQ(CountRequests(board.log, q), 0u) << Hex(q);
     EXPECT_TRUE(board.Flash() == before);
@@ -168,19 +198,38 @@ TEST(ChipEraseRefusal, FileRefusedBeforeTheErase) {
     const char* box;
   };
   const std::vector<Case> cases = {
-      {"download_crc", "DirectDownload=1\n", {}, bad_crc,
+      {"download_crc",
+       "DirectDownload=1\n",
+       {},
+       bad_crc,
        "Protection: Bin_CRC16=" + Hex(GetCrc16(bad_crc.data(), 0xC800 - 2), 4) + "\n",
        "=   PD_FW_Download_FAIL.  =\n"},
       // The current PID is the one the ROM code reports.
-      {"download_other_chip", "DirectDownload=1\n", {}, Firmware(0x8000, 0x0D010200),
-       "Protection: Bin_Not_Match:PID=1107, FID=D, Size=8000\n", "=   PD_FW_Download_FAIL.  =\n"},
-      {"download_marker", "DirectDownload=1\n", {}, std::vector<uint8_t>(0xC800, 0x00),
-       "Protection : PDFW_Data[0]_Error.\n", "=   PD_FW_Download_FAIL.  =\n"},
+      {"download_other_chip",
+       "DirectDownload=1\n",
+       {},
+       Firmware(0x8000, 0x0D010200),
+       "Protection: Bin_Not_Match:PID=1107, FID=D, Size=8000\n",
+       "=   PD_FW_Download_FAIL.  =\n"},
+      {"download_marker",
+       "DirectDownload=1\n",
+       {},
+       std::vector<uint8_t>(0xC800, 0x00),
+       "Protection : PDFW_Data[0]_Error.\n",
+       "=   PD_FW_Download_FAIL.  =\n"},
       // An empty image would leave nothing but an erased chip.
-      {"image_empty", "DownloadImageOnly=1\n", {}, {}, "Protection : FW_Size_0K_Error.\n",
+      {"image_empty",
+       "DownloadImageOnly=1\n",
+       {},
+       {},
+       "Protection : FW_Size_0K_Error.\n",
        "=   Image_Download_FAIL.  =\n"},
-      {"image_above_4MiB", "DownloadImageOnly=1\n", {"FlashSize=400000"}, std::vector<uint8_t>(0x400001, 0x5A),
-       "Protection : Image_Size_4096K_Over.\n", "=   Image_Download_FAIL.  =\n"},
+      {"image_above_4MiB",
+       "DownloadImageOnly=1\n",
+       {"FlashSize=400000"},
+       std::vector<uint8_t>(0x400001, 0x5A),
+       "Protection : Image_Size_4096K_Over.\n",
+       "=   Image_Download_FAIL.  =\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -213,15 +262,38 @@ TEST(ProtectedFlash, EraseThatDoesNothingIsCaught) {
     std::vector<std::string> lines;
   };
   const std::vector<Case> cases = {
-      {"download", "DirectDownload=1\n", "FlashStatus2=40", "", 0, {"CeRdCmp_Cmp_Error\n", "=   PD_FW_Download_FAIL.  =\n"}},
-      {"image", "DownloadImageOnly=1\n", "FlashStatus2=40", "", 0, {"CeRdCmp_Cmp_Error\n", "=   Image_Download_FAIL.  =\n"}},
-      {"clean", "CleanFlashOnly=1\n", "FlashStatus2=40", "y", 0,
+      {"download",
+       "DirectDownload=1\n",
+       "FlashStatus2=40",
+       "",
+       0,
+       {"CeRdCmp_Cmp_Error\n", "=   PD_FW_Download_FAIL.  =\n"}},
+      {"image",
+       "DownloadImageOnly=1\n",
+       "FlashStatus2=40",
+       "",
+       0,
+       {"CeRdCmp_Cmp_Error\n", "=   Image_Download_FAIL.  =\n"}},
+      {"clean",
+       "CleanFlashOnly=1\n",
+       "FlashStatus2=40",
+       "y",
+       0,
        {"Clean_Flash_000000_Not_0xFF\n", "=  PD_Clean_Flash_Failed. =\n"}},
-      {"update", "", "FlashStatus2=40", "", 0,
-       {"  Compare_Data_Error_at_030000, Tx_FF != Rx_", "SeRdCmp_Cmp_Error\n", "W1_SectorErase_000000_Fail\n",
-        "=    PD_FW_Update_FAIL.   =\n"}},
+      {"update",
+       "",
+       "FlashStatus2=40",
+       "",
+       0,
+       {"  Compare_Data_Error_at_030000, Tx_FF != Rx_", "SeRdCmp_Cmp_Error\n",
+        "W1_SectorErase_000000_Fail\n", "=    PD_FW_Update_FAIL.   =\n"}},
       {"update_block_protect_bits", "", "FlashStatus=1C", "", 1, {"=    PD_FW_Update_PASS.   =\n"}},
-      {"download_block_protect_bits", "DirectDownload=1\n", "FlashStatus=1C", "", 1, {"=   PD_FW_Download_PASS.  =\n"}},
+      {"download_block_protect_bits",
+       "DirectDownload=1\n",
+       "FlashStatus=1C",
+       "",
+       1,
+       {"=   PD_FW_Download_PASS.  =\n"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,9 +1,9 @@
 // Several identical boards on one bus, told apart by USB address: all are
 // sent to ROM code first, then each is updated in turn.
-#include <cstdio>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "scenario/scenario_support.h"
 
@@ -18,7 +18,9 @@ size_t Occurrences(const std::string& text, const std::string& what) {
   return n;
 }
 
-std::string Section(int k) { return k == 1 ? std::string() : "Device" + std::to_string(k) + "."; }
+std::string Section(int k) {
+  return k == 1 ? std::string() : "Device" + std::to_string(k) + ".";
+}
 
 // Devices 1..count with USB addresses 5, 6, ..., then extra keys.
 std::vector<std::string> Boards(int count, const std::vector<std::string>& extra = {}) {
@@ -38,7 +40,8 @@ TEST(SameId, EveryDeviceResetFirstThenUpdatedInTurn) {
     for (int k = 1; k <= n; ++k) board.Load(0x20000, old_fw, k);
     const auto image = Firmware(0xC800, 0x0E010200, 9);
     WriteBytes(p.File("new.bin"), image);
-    p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\nSameIDFWMode=" + std::to_string(n) + "\nOutputProgress=3\n");
+    p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\nSameIDFWMode=" + std::to_string(n) +
+               "\nOutputProgress=3\n");
 
     EXPECT_EQ(board.Run(), 1u) << p.out;
     EXPECT_EQ(Occurrences(p.out, "Same_IDFW_Reset_All\n"), 1u);
@@ -96,15 +99,32 @@ TEST(SameId, WrongDeviceSetsAreRefused) {
   };
   const std::vector<Case> cases = {
       // Its firmware ignores the jump: only one device shows up in ROM code.
-      {"device_left_in_firmware", 2, Boards(2, {"Device2.ChallengeClient=1"}), 2,
-       {"Device_Number_Mismatch\n"}, {false, false}},
+      {"device_left_in_firmware",
+       2,
+       Boards(2, {"Device2.ChallengeClient=1"}),
+       2,
+       {"Device_Number_Mismatch\n"},
+       {false, false}},
       // The same, for a device whose firmware shows the ROM IDs.
-      {"firmware_under_rom_ids", 2, Boards(2, {"Device2.ChallengeClient=1", "Device2.AppPID=1107"}), 2,
-       {"    Still_Find_FW_Mode_Device.\n", "Device_Number_Mismatch\n"}, {false, false}},
+      {"firmware_under_rom_ids",
+       2,
+       Boards(2, {"Device2.ChallengeClient=1", "Device2.AppPID=1107"}),
+       2,
+       {"    Still_Find_FW_Mode_Device.\n", "Device_Number_Mismatch\n"},
+       {false, false}},
       // A device without a USB address leaves an empty entry in the list.
-      {"missing_address", 2, Boards(2, {"Device2.UsbAddress=0"}), 2, {"Illegal_Address_Record.\n"}, {true, false}},
+      {"missing_address",
+       2,
+       Boards(2, {"Device2.UsbAddress=0"}),
+       2,
+       {"Illegal_Address_Record.\n"},
+       {true, false}},
       {"more_than_expected", 2, Boards(3), 3, {"Device_Number_Mismatch\n"}, {false, false, false}},
-      {"five_devices", 4, Boards(5), 5, {"    Device_Cnt_Over.\n", "Device_Number_Mismatch\n"},
+      {"five_devices",
+       4,
+       Boards(5),
+       5,
+       {"    Device_Cnt_Over.\n", "Device_Number_Mismatch\n"},
        {false, false, false, false, false}},
   };
   for (const Case& c : cases) {
@@ -118,7 +138,8 @@ TEST(SameId, WrongDeviceSetsAreRefused) {
     for (int k = 1; k <= c.devices; ++k) before.push_back(board.Flash(k));
     const auto image = Firmware(0xC800, 0x0E010200, 9);
     WriteBytes(p.File("new.bin"), image);
-    p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\nSameIDFWMode=" + std::to_string(c.expected) + "\n");
+    p.Settings(std::string(kBoardIds) +
+               "PD1Bin=new.bin\nSameIDFWMode=" + std::to_string(c.expected) + "\n");
 
     EXPECT_EQ(board.Run(), 0u) << p.out;
     for (const auto& line : c.lines) EXPECT_THAT(p.out, HasSubstr(line));

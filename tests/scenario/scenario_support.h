@@ -28,18 +28,22 @@ inline constexpr uint8_t kFlashCommand = 0xD4;
 inline constexpr uint8_t kWriteStatus = 0xD8;
 inline constexpr uint8_t kProgram = 0xDC;
 
-inline uint32_t FlashAddress(const SetupPacket& s) { return uint32_t{s.wIndex} << 8 | s.wValue >> 8; }
+inline uint32_t FlashAddress(const SetupPacket& s) {
+  return uint32_t{s.wIndex} << 8 | s.wValue >> 8;
+}
 
 // Flash addresses of the accepted requests of one kind, in wire order.
-inline std::vector<uint32_t> RequestAddresses(const std::vector<sim::TransferRecord>& log, uint8_t request,
-                                              int device = 0) {
+inline std::vector<uint32_t> RequestAddresses(const std::vector<sim::TransferRecord>& log,
+                                              uint8_t request, int device = 0) {
   std::vector<uint32_t> out;
   for (const auto& r : log)
-    if (r.ok && r.device == device && r.setup.bRequest == request) out.push_back(FlashAddress(r.setup));
+    if (r.ok && r.device == device && r.setup.bRequest == request)
+      out.push_back(FlashAddress(r.setup));
   return out;
 }
 
-inline size_t CountRequests(const std::vector<sim::TransferRecord>& log, uint8_t request, int device = 0) {
+inline size_t CountRequests(const std::vector<sim::TransferRecord>& log, uint8_t request,
+                            int device = 0) {
   return RequestAddresses(log, request, device).size();
 }
 
@@ -54,12 +58,13 @@ inline bool ChangesFlash(const std::vector<sim::TransferRecord>& log) {
 
 // Values written to one register (single-byte register writes), in order;
 // `ok_only` drops the writes the device refused.
-inline std::vector<uint8_t> RegisterWrites(const std::vector<sim::TransferRecord>& log, uint16_t address,
-                                           bool ok_only = true) {
+inline std::vector<uint8_t> RegisterWrites(const std::vector<sim::TransferRecord>& log,
+                                           uint16_t address, bool ok_only = true) {
   std::vector<uint8_t> out;
   for (const auto& r : log) {
     const SetupPacket& s = r.setup;
-    if (s.bmRequestType != 0x40 || s.bRequest != kRegisterRequest || (s.wValue & 0xFF) != 0x02) continue;
+    if (s.bmRequestType != 0x40 || s.bRequest != kRegisterRequest || (s.wValue & 0xFF) != 0x02)
+      continue;
     if ((s.wValue >> 8 | s.wIndex << 8) != address || r.data.empty()) continue;
     if (r.ok || !ok_only) out.push_back(r.data[0]);
   }
@@ -81,7 +86,8 @@ inline std::vector<std::string> MarkerFiles(const std::string& dir) {
   for (const auto& e : std::filesystem::directory_iterator(dir)) {
     const std::string n = e.path().filename().string();
     if (n.size() == 7 && n.substr(3) == ".txt" && std::isdigit(static_cast<unsigned char>(n[0])) &&
-        std::isdigit(static_cast<unsigned char>(n[1])) && std::isdigit(static_cast<unsigned char>(n[2])))
+        std::isdigit(static_cast<unsigned char>(n[1])) &&
+        std::isdigit(static_cast<unsigned char>(n[2])))
       names.push_back(n);
   }
   std::sort(names.begin(), names.end());
@@ -105,7 +111,8 @@ inline std::string Hex(uint32_t v, int digits = 0) {
   return buf;
 }
 
-inline bool Same(const std::vector<uint8_t>& flash, uint32_t address, const std::vector<uint8_t>& bytes) {
+inline bool Same(const std::vector<uint8_t>& flash, uint32_t address,
+                 const std::vector<uint8_t>& bytes) {
   return flash.size() >= address + bytes.size() &&
          std::equal(bytes.begin(), bytes.end(), flash.begin() + address);
 }
@@ -116,14 +123,20 @@ inline bool AllFF(const std::vector<uint8_t>& flash, uint32_t from, uint32_t to)
 
 // A controller family with the firmware files it takes.
 struct ChipKind {
-  uint32_t size;                   // image size the chip takes
-  std::vector<std::string> keys;   // device.ini keys of its identity
-  uint32_t version;                // a version whose first byte is its FID
+  uint32_t size;                  // image size the chip takes
+  std::vector<std::string> keys;  // device.ini keys of its identity
+  uint32_t version;               // a version whose first byte is its FID
 };
 
-inline ChipKind Chip32K() { return {0x8000, {"Identity=B0"}, 0x0D010100}; }
-inline ChipKind Chip50K() { return {0xC800, {"Identity=C0"}, 0x0E010100}; }
-inline ChipKind Chip64K() { return {0x10000, {"Identity=FF", "ExtIdHigh=35", "ExtIdLow=96"}, 0xA1010100}; }
+inline ChipKind Chip32K() {
+  return {0x8000, {"Identity=B0"}, 0x0D010100};
+}
+inline ChipKind Chip50K() {
+  return {0xC800, {"Identity=C0"}, 0x0E010100};
+}
+inline ChipKind Chip64K() {
+  return {0x10000, {"Identity=FF", "ExtIdHigh=35", "ExtIdLow=96"}, 0xA1010100};
+}
 
 inline std::vector<uint8_t> Firmware(uint32_t size, uint32_t version, uint32_t seed = 1) {
   fwgen::PdFirmwareSpec spec;
@@ -133,7 +146,9 @@ inline std::vector<uint8_t> Firmware(uint32_t size, uint32_t version, uint32_t s
   return fwgen::MakePdFirmware(spec);
 }
 
-inline uint32_t Copy2(uint32_t size) { return size == 0x8000 ? 0x28000 : 0x30000; }
+inline uint32_t Copy2(uint32_t size) {
+  return size == 0x8000 ? 0x28000 : 0x30000;
+}
 
 // An operation called on its own against the board, for the paths a whole
 // run cannot reach. The board's state is saved when it goes.

@@ -8,11 +8,11 @@
 // sector erases alternate with their polls and checks) and every kStride-th
 // N in between. kStride is odd, so the samples fall on every request of the
 // four-request program step (write enable, program, two status polls).
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <iostream>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "scenario/scenario_support.h"
 
@@ -29,7 +29,9 @@ struct CutCase {
   const char* key;
 };
 
-void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CutCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 // Transfer numbers (from 1) at which the kind of flash traffic changes:
 // check reads, sector erases, programs, read-back; each erase counts alone.
@@ -135,8 +137,9 @@ TEST_P(UpdateCutOff, EndsInFailureWithAValidCopy) {
       ++recoveries;
     }
   }
-  std::cout << "[ cut-off  ] " << c.name << ": " << total << " transfers uncut, " << runs << " cuts, " << passes
-            << " passed over before the first erase, " << recoveries << " updated again afterwards\n";
+  std::cout << "[ cut-off  ] " << c.name << ": " << total << " transfers uncut, " << runs
+            << " cuts, " << passes << " passed over before the first erase, " << recoveries
+            << " updated again afterwards\n";
   RecordProperty("transfers", static_cast<int>(total));
   RecordProperty("cuts", static_cast<int>(runs));
 }

@@ -1,10 +1,10 @@
 // The update's settings around the write itself: expert mode, the LED
 // register, the reset afterwards, a device already in ROM code, the unlock
 // challenge, and the result as a controlling application receives it.
-#include <cstdio>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "scenario/scenario_support.h"
 
@@ -25,12 +25,15 @@ size_t LastFlashRequest(const std::vector<sim::TransferRecord>& log) {
   size_t last = 0;
   for (size_t i = 0; i < log.size(); ++i) {
     const uint8_t q = log[i].setup.bRequest;
-    if (q == kReadData || q == kReadStatus || q == kSectorErase || q == kProgram || q == kFlashCommand) last = i;
+    if (q == kReadData || q == kReadStatus || q == kSectorErase || q == kProgram ||
+        q == kFlashCommand)
+      last = i;
   }
   return last;
 }
 
-size_t IndexOfRegisterWrite(const std::vector<sim::TransferRecord>& log, uint16_t address, uint8_t value) {
+size_t IndexOfRegisterWrite(const std::vector<sim::TransferRecord>& log, uint16_t address,
+                            uint8_t value) {
   for (size_t i = 0; i < log.size(); ++i) {
     const SetupPacket& s = log[i].setup;
     if (s.bRequest == kRegisterRequest && s.bmRequestType == 0x40 && (s.wValue & 0xFF) == 0x02 &&
@@ -49,7 +52,8 @@ TEST(UpdateModes, ExpertModeLeavesThePdFlashAlone) {
   board.LoadFirmware(Firmware(0xC800, 0x0E010100), true, true);
   const auto before = board.Flash();
   WriteBytes(p.File("new.bin"), {0x00});  // no PD image at all
-  p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\nHubPDShareSPI=2\nHub1Bin=hub.bin\nResetAfterUpdate=1\n");
+  p.Settings(std::string(kBoardIds) +
+             "PD1Bin=new.bin\nHubPDShareSPI=2\nHub1Bin=hub.bin\nResetAfterUpdate=1\n");
   EXPECT_EQ(board.Run(), 1u) << p.out;
   EXPECT_THAT(p.out, HasSubstr("Expert_Mode: Only_Update_Share_Device.\n"));
   EXPECT_THAT(p.out, HasSubstr("=    PD_FW_Update_PASS.   =\n"));
@@ -88,14 +92,16 @@ TEST(UpdateModes, LedFlickerFramesTheOperationOnEveryPath) {
     EXPECT_EQ(board.Run(), c.result) << p.out;
     EXPECT_THAT(p.out, HasSubstr(c.line));
     EXPECT_EQ(RegisterWrites(board.log, kLed), (std::vector<uint8_t>{1, 0}));
-    const size_t on = IndexOfRegisterWrite(board.log, kLed, 1), off = IndexOfRegisterWrite(board.log, kLed, 0);
+    const size_t on = IndexOfRegisterWrite(board.log, kLed, 1),
+                 off = IndexOfRegisterWrite(board.log, kLed, 0);
     EXPECT_LT(on, FirstFlashChange(board.log));
     EXPECT_GT(off, LastFlashRequest(board.log));
     EXPECT_TRUE(ValidCopy(board.Flash(), 0x20000, 0xC800));
     if (program_transfer == 0) {
       size_t programs = 0;
       for (size_t i = 0; i < board.log.size() && !program_transfer; ++i)
-        if (board.log[i].setup.bRequest == kProgram && ++programs == 100) program_transfer = static_cast<uint32_t>(i + 1);
+        if (board.log[i].setup.bRequest == kProgram && ++programs == 100)
+          program_transfer = static_cast<uint32_t>(i + 1);
     }
   }
 }
@@ -137,8 +143,10 @@ TEST(UpdateModes, UnlockChallengeBeforeTheJump) {
   };
   for (const Case& c :
        {Case{"enabled_file", "1", 0x291A, true, 1, "=    PD_FW_Update_PASS.   =\n"},
-        Case{"file_without_flag", "1", 0x291A, false, 0, "    Not_Math-Challenge-Bin_Or_VID_rst_0_291A\n"},
-        Case{"other_vid", "1", 0x2109, true, 0, "    Not_Math-Challenge-Bin_Or_VID_rst_80000000_2109\n"},
+        Case{"file_without_flag", "1", 0x291A, false, 0,
+             "    Not_Math-Challenge-Bin_Or_VID_rst_0_291A\n"},
+        Case{"other_vid", "1", 0x2109, true, 0,
+             "    Not_Math-Challenge-Bin_Or_VID_rst_80000000_2109\n"},
         Case{"check_skipped", "81", 0x2109, false, 1, "\t Skip_Check_Math-Challenge-Bin_rst\n"},
         // Without the answer the locked firmware ignores the jump.
         Case{"no_challenge_set", "0", 0x291A, true, 0, "Return_Value = 0x0\n"}}) {
@@ -155,7 +163,8 @@ TEST(UpdateModes, UnlockChallengeBeforeTheJump) {
     if (c.flagged) new_fw.flag = 0x80000000;
     const auto image = fwgen::MakePdFirmware(new_fw);
     WriteBytes(p.File("new.bin"), image);
-    p.Settings("PD1VID=" + Hex(c.vid, 4) + "\n" + kBoardIds + "PD1Bin=new.bin\nNeedMathChallenge=" + c.need + "\n");
+    p.Settings("PD1VID=" + Hex(c.vid, 4) + "\n" + kBoardIds +
+               "PD1Bin=new.bin\nNeedMathChallenge=" + c.need + "\n");
     EXPECT_EQ(board.Run(), c.result) << p.out;
     EXPECT_THAT(p.out, HasSubstr(c.line));
     if (c.result == 1) {
@@ -183,9 +192,12 @@ TEST(UpdateModes, ResultAsTheControllerSeesIt) {
     WriteBytes(p.File("new.bin"), image);
     p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\nReturnZeroAsOK=1\nOutputResult=1\n");
     EXPECT_EQ(board.Run(), good ? 0u : 1u) << p.out;
-    EXPECT_THAT(p.out, HasSubstr(good ? "\n===========================\n=    PD_FW_Update_PASS.   =\n===========================\n"
-                                      : "\n===========================\n=    PD_FW_Update_FAIL.   =\n===========================\n"));
-    EXPECT_THAT(p.out, HasSubstr(good ? "Success, Return_Value = 0x0\n" : "Failed, Return_Value = 0x1\n"));
+    EXPECT_THAT(p.out, HasSubstr(good ? "\n===========================\n=    PD_FW_Update_PASS.   "
+                                        "=\n===========================\n"
+                                      : "\n===========================\n=    PD_FW_Update_FAIL.   "
+                                        "=\n===========================\n"));
+    EXPECT_THAT(p.out,
+                HasSubstr(good ? "Success, Return_Value = 0x0\n" : "Failed, Return_Value = 0x1\n"));
     EXPECT_EQ(ReadFile(p.File("Result.txt")), good ? "0x00000000" : "0x00000001");
 
     // Minutes and seconds of the operation's own time on the board's clock.

@@ -19,7 +19,9 @@ struct OrderCase {
   uint32_t first_target;
 };
 
-void PrintTo(const OrderCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const OrderCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class UpdateOrder : public ::testing::TestWithParam<OrderCase> {};
 
@@ -44,7 +46,8 @@ TEST_P(UpdateOrder, InvalidCopyFirstValidCopyLastAndNothingElseChanges) {
   EXPECT_EQ(board.Run(), 1u) << p.out;
   EXPECT_THAT(p.out, HasSubstr("=    PD_FW_Update_PASS.   =\n"));
   EXPECT_THAT(p.out, HasSubstr("Return_Value = 0x1\n"));
-  EXPECT_EQ(p.out.find("    Firmware_1_OK ...\n") != std::string::npos, c.copy1 && !c.copy1_other_size);
+  EXPECT_EQ(p.out.find("    Firmware_1_OK ...\n") != std::string::npos,
+            c.copy1 && !c.copy1_other_size);
   const size_t first_line = p.out.find("    Write_FW_to_" + Hex(c.first_target) + " ...\n");
   const size_t second_line = p.out.find("    Write_FW_to_" + Hex(second_target) + " ...\n");
   EXPECT_LT(first_line, second_line);
@@ -59,14 +62,16 @@ TEST_P(UpdateOrder, InvalidCopyFirstValidCopyLastAndNothingElseChanges) {
   const auto programs = RequestAddresses(board.log, kProgram);
   ASSERT_EQ(programs.size(), 2 * size / 64);
   for (size_t i = 0; i < programs.size(); ++i)
-    ASSERT_EQ(programs[i], (i < size / 64 ? c.first_target : second_target) + i % (size / 64) * 64) << i;
+    ASSERT_EQ(programs[i], (i < size / 64 ? c.first_target : second_target) + i % (size / 64) * 64)
+        << i;
   size_t last_first_program = 0, first_second_erase = 0;
   for (size_t i = 0; i < board.log.size(); ++i) {
     const auto& r = board.log[i];
     if (r.setup.bRequest == kProgram && FlashAddress(r.setup) < c.first_target + size &&
         FlashAddress(r.setup) >= c.first_target)
       last_first_program = i;
-    if (!first_second_erase && r.setup.bRequest == kSectorErase && FlashAddress(r.setup) == second_target)
+    if (!first_second_erase && r.setup.bRequest == kSectorErase &&
+        FlashAddress(r.setup) == second_target)
       first_second_erase = i;
   }
   EXPECT_LT(last_first_program, first_second_erase);
@@ -85,7 +90,8 @@ TEST_P(UpdateOrder, InvalidCopyFirstValidCopyLastAndNothingElseChanges) {
   // for the second, reported on the console and as marker files.
   EXPECT_EQ(ProgressLines(p.out), (std::vector<int>{10, 25, 55, 70, 100}));
   const auto markers = MarkerFiles(p.dir.path());
-  EXPECT_EQ(markers, (std::vector<std::string>{"010.txt", "025.txt", "055.txt", "070.txt", "100.txt"}));
+  EXPECT_EQ(markers,
+            (std::vector<std::string>{"010.txt", "025.txt", "055.txt", "070.txt", "100.txt"}));
   for (const auto& m : markers) EXPECT_EQ(ReadFile(p.File(m)), m);
 }
 
@@ -95,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OrderCase{"K32_only_copy2_valid", Chip32K(), false, true, false, 0x20000},
                       OrderCase{"K50_both_valid", Chip50K(), true, true, false, 0x30000},
                       OrderCase{"K50_blank", Chip50K(), false, false, false, 0x20000},
-                      OrderCase{"K50_copy1_valid_for_another_size", Chip50K(), false, true, true, 0x20000},
+                      OrderCase{"K50_copy1_valid_for_another_size", Chip50K(), false, true, true,
+                                0x20000},
                       OrderCase{"K64_copy1_valid", Chip64K(), true, false, false, 0x30000}),
     [](const auto& info) { return std::string(info.param.name); });
 

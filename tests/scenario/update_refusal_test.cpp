@@ -1,9 +1,9 @@
 // Every refusal of the update happens before the flash is touched: the board
 // keeps every byte, and the run ends in failure with the refusal's line.
-#include <functional>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "image/checksum.h"
 #include "ops/pd_update.h"
@@ -23,7 +23,9 @@ struct RefusalCase {
   bool update_box = true;             // the update itself ran and shows its box
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class UpdateRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
@@ -44,7 +46,8 @@ TEST_P(UpdateRefusal, FlashStaysByteIdentical) {
 
   EXPECT_EQ(board.Run(), 0u) << p.out;
   EXPECT_THAT(p.out, HasSubstr(line));
-  EXPECT_EQ(p.out.find("=    PD_FW_Update_FAIL.   =\n") != std::string::npos, c.update_box) << p.out;
+  EXPECT_EQ(p.out.find("=    PD_FW_Update_FAIL.   =\n") != std::string::npos, c.update_box)
+      << p.out;
   EXPECT_THAT(p.out, HasSubstr("Return_Value = 0x0\n"));
   EXPECT_FALSE(ChangesFlash(board.log));
   EXPECT_TRUE(board.Flash() == before);
@@ -76,18 +79,21 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"image_of_another_chip",
                     [](auto& f) {
                       f = Firmware(0x8000, 0x0D010200);
-                      return std::string("Protection: Bin_Not_Match:PJID=01070000, FID=D, Size=8000\n");
+                      return std::string(
+                          "Protection: Bin_Not_Match:PJID=01070000, FID=D, Size=8000\n");
                     }},
         // FID bytes from 0xA0 compare whole but print as their low nibble.
         RefusalCase{"fid_A1_of_the_64K_chip",
                     [](auto& f) {
                       f = Firmware(0x10000, 0xA1010200);
-                      return std::string("Protection: Bin_Not_Match:PJID=01070000, FID=1, Size=10000\n");
+                      return std::string(
+                          "Protection: Bin_Not_Match:PJID=01070000, FID=1, Size=10000\n");
                     }},
         RefusalCase{"right_size_wrong_fid",
                     [](auto& f) {
                       f = Firmware(0xC800, 0x0C010200);
-                      return std::string("Protection: Bin_Not_Match:PJID=01070000, FID=C, Size=C800\n");
+                      return std::string(
+                          "Protection: Bin_Not_Match:PJID=01070000, FID=C, Size=C800\n");
                     }},
         RefusalCase{"crc16",
                     [](auto& f) {
@@ -100,8 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"more_than_one_device",
                     [](auto&) { return std::string("PD_Tool_Only_Support_1_Device_Number.\n"); },
                     "DeviceNum=2\n", false, false},
-        RefusalCase{"device_not_found",
-                    [](auto&) { return std::string("Search_Fail\n"); },
+        RefusalCase{"device_not_found", [](auto&) { return std::string("Search_Fail\n"); },
                     "PD1VID=1234\nPD1PID=5678\nPD1RomVID=1234\nPD1RomPID=5679\n", false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -147,7 +152,8 @@ TEST(UpdateNoDowngrade, ThirdVersionByteDecides) {
     p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\nNoDowngrade=1\n");
     const auto before = board.Flash();
     const uint32_t result = board.Run();
-    const std::string refusal = "No_Downgrade, Bin=" + Hex(c.file, 8) + ", Dev=" + Hex(c.device, 8) + "\n";
+    const std::string refusal =
+        "No_Downgrade, Bin=" + Hex(c.file, 8) + ", Dev=" + Hex(c.device, 8) + "\n";
     if (c.refused) {
       EXPECT_EQ(result, 0u);
       EXPECT_THAT(p.out, HasSubstr(refusal));
