@@ -131,29 +131,42 @@ TEST(UpdateModes, FromRomCodeAndTheResetAfterwards) {
 }
 
 // The unlock challenge before the jump: the file must be challenge-enabled
-// (flag word bit 31) and the device's VID 0x291A, unless bit 7 skips the check.
-TEST(UpdateModes, UnlockChallengeBeforeTheJump) {
+// (flag word bit 31) and the device's VID 0x291A, unless bit 7 skips the
+// check; a refused file locks the challenge again. ROM code has no gate. With
+// SkipJumpRom the firmware keeps running: the gate answers before the update
+// and locks again after it.
+TEST(UpdateModes, UnlockChallenge) {
   struct Case {
     const char* name;
     const char* need;  // NeedMathChallenge
     uint16_t vid;      // device and file
     bool flagged;
+    const char* start;  // device.ini key, or a settings line with '\n'
     uint32_t result;
     const char* line;
+    size_t answers;  // answer requests: the answer, and the counter sent back to lock
   };
   for (const Case& c :
-       {Case{"enabled_file", "1", 0x291A, true, 1, "=    PD_FW_Update_PASS.   =\n"},
-        Case{"file_without_flag", "1", 0x291A, false, 0,
-             "    Not_Math-Challenge-Bin_Or_VID_rst_0_291A\n"},
-        Case{"other_vid", "1", 0x2109, true, 0,
-             "    Not_Math-Challenge-Bin_Or_VID_rst_80000000_2109\n"},
-        Case{"check_skipped", "81", 0x2109, false, 1, "\t Skip_Check_Math-Challenge-Bin_rst\n"},
+       {Case{"enabled_file", "1", 0x291A, true, "", 1, "=    PD_FW_Update_PASS.   =\n", 1},
+        Case{"file_without_flag", "1", 0x291A, false, "", 0,
+             "    Not_Math-Challenge-Bin_Or_VID_rst_0_291A\n", 2},
+        Case{"other_vid", "1", 0x2109, true, "", 0,
+             "    Not_Math-Challenge-Bin_Or_VID_rst_80000000_2109\n", 2},
+        Case{"check_skipped", "81", 0x2109, false, "", 1, "\t Skip_Check_Math-Challenge-Bin_rst\n",
+             1},
         // Without the answer the locked firmware ignores the jump.
-        Case{"no_challenge_set", "0", 0x291A, true, 0, "Return_Value = 0x0\n"}}) {
+        Case{"no_challenge_set", "0", 0x291A, true, "", 0, "Return_Value = 0x0\n", 0},
+        Case{"rom_code", "1", 0x291A, false, "Mode=Rom", 1, "=    PD_FW_Update_PASS.   =\n", 0},
+        Case{"firmware_keeps_running", "1", 0x291A, true, "SkipJumpRom=1\n", 1,
+             "    FW_Code_Update, No_Check.\n", 2}}) {
     SCOPED_TRACE(c.name);
+    const std::string start = c.start;
+    const bool setting = start.find('\n') != std::string::npos;
     Program p;
     SimBoard board(p);
-    board.Init({"ChallengeClient=1", "AppVID=" + Hex(c.vid, 4)});
+    std::vector<std::string> keys = {"ChallengeClient=1", "AppVID=" + Hex(c.vid, 4)};
+    if (!setting && !start.empty()) keys.push_back(start);
+    board.Init(keys);
     fwgen::PdFirmwareSpec old_fw;
     old_fw.vid = c.vid;
     board.LoadFirmware(fwgen::MakePdFirmware(old_fw), true, true);
@@ -163,16 +176,31 @@ TEST(UpdateModes, UnlockChallengeBeforeTheJump) {
     if (c.flagged) new_fw.flag = 0x80000000;
     const auto image = fwgen::MakePdFirmware(new_fw);
     WriteBytes(p.File("new.bin"), image);
-    p.Settings("PD1VID=" + Hex(c.vid, 4) + "\n" + kBoardIds +
-               "PD1Bin=new.bin\nNeedMathChallenge=" + c.need + "\n");
+    p.Settings("PD1VID=" + Hex(c.vid, 4) + "\n" + kBoardIds + "PD1Bin=new.bin\nNeedMathChallenge=" +
+               c.need + "\n" + (setting ? start : std::string()));
     EXPECT_EQ(board.Run(), c.result) << p.out;
     EXPECT_THAT(p.out, HasSubstr(c.line));
+
+    std::vector<size_t> answers;
+    for (size_t i = 0; i < board.log.size(); ++i) {
+      const SetupPacket& q = board.log[i].setup;
+      if (q.bmRequestType == 0x40 && q.bRequest == kRegisterRequest && q.wValue == 0x000E)
+        answers.push_back(i);
+    }
+    EXPECT_EQ(answers.size(), c.answers);
     if (c.result == 1) {
       EXPECT_TRUE(Same(board.Flash(), 0x20000, image) && Same(board.Flash(), 0x30000, image));
     } else {
       EXPECT_FALSE(ChangesFlash(board.log));
       EXPECT_TRUE(board.Flash() == before);
       EXPECT_THAT(board.DeviceIni(), HasSubstr("Mode=App"));
+    }
+    if (setting) {
+      EXPECT_EQ(CountRequests(board.log, 0xB0) + CountRequests(board.log, 0xA0), 0u);
+      ASSERT_EQ(answers.size(), 2u);
+      EXPECT_LT(answers[0], FirstFlashChange(board.log));
+      EXPECT_GT(answers[1], LastFlashRequest(board.log));
+      EXPECT_THAT(ReadFile(board.dir() + "/state.ini"), HasSubstr("ChallengeCounter=0000"));
     }
   }
 }
