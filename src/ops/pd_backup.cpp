@@ -41,8 +41,8 @@ uint32_t ReadRange(Tool& t, UsbLink& h, uint8_t row, uint32_t size, std::vector<
                    bool stop_at_failure) {
   uint32_t result = 0;
   for (uint32_t o = 0; o < size; o += 32) {
-    if (o % 0x400 == 0) LogPrint(t, "\r    reading...%02d%%", static_cast<int>(uint64_t{o} * 100 / size));
     result = SpiReadData(t, h, FlashRow(row).Read, o, o, 32, buf.data());
+    if (o % 0x400 == 0) LogPrint(t, "\r    reading...%02d%%", static_cast<int>(uint64_t{o} * 100 / size));
     if (result != 1) {
       LogPrint(t, "Protection : SPI_Backup_Read_Fail.\n");
       if (stop_at_failure) break;

@@ -54,6 +54,7 @@ uint32_t SimBoard::Run(const std::vector<std::string>& args) {
   sim::SimBus bus(dir_, program_.clock, program_.dir / "Challenge.ini");
   std::string error;
   if (!bus.Load(error)) throw std::runtime_error("board: " + error);
+  bus.SetLogEnabled(keep_log);
   program_.UseBus(bus);
   const uint64_t start = program_.clock.NowUs();
   const uint32_t result = program_.Run(args);

@@ -32,8 +32,9 @@ class SimBoard {
   std::vector<uint8_t> Flash(int device = 1, int flash = 1) const;
   std::string DeviceIni() const;
   const std::string& dir() const { return dir_; }
-  // Every control transfer of the last run.
+  // Every control transfer of the last run (kept only with keep_log).
   std::vector<sim::TransferRecord> log;
+  bool keep_log = true;
   // Time the last run took on the virtual clock.
   uint64_t run_us = 0;
 
