@@ -102,6 +102,11 @@ const std::vector<KeySpec>& Specs() {
        &DeviceConfig::ReenumerationDelay,
        0xFFFFFFFF,
        1},
+      {{"SpiMasterStall", "0",
+        "byte N of this run through the register SPI master keeps 0x00F1 busy; 0 = none"},
+       &DeviceConfig::SpiMasterStall,
+       0xFFFFFFFF,
+       1},
   };
   return specs;
 }

@@ -355,7 +355,9 @@ void SimDevice::SpiMasterByte() {
   } else {
     ram_[reg::kSpiData] = master_flash_ ? master_flash_->Transfer(0xFF) : 0xFF;
   }
-  master_busy_until_ = clock_.NowUs() + 1;
+  ++master_bytes_;
+  const bool stall = config_.SpiMasterStall != 0 && master_bytes_ == config_.SpiMasterStall;
+  master_busy_until_ = stall ? UINT64_MAX : clock_.NowUs() + 1;
 }
 
 // ---------------------------------------------------------------- modes
