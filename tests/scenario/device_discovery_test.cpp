@@ -223,13 +223,12 @@ TEST(DeviceDiscovery, FailedTransfersDuringTheSearch) {
   p.Settings(std::string(kBoardIds) + "DbgMsg=1\nUSBSetAddress=5\n");
   ASSERT_EQ(board.Run({"/F0"}), 0x0E010300u);
   const Log clean = board.log;
-  auto nth = [&](auto pick) { return std::to_string(Find(clean, pick) + 1); };
-  const std::string identity = nth([](const auto& r) { return IsRegRead(r, 0x0018); });
-  const std::string version = nth([](const auto& r) { return r.setup.bRequest == 0xE2; });
-  const std::string address = nth([](const auto& r) { return IsRegRead(r, 0x0021); });
+  const size_t identity = Find(clean, [](const auto& r) { return IsRegRead(r, 0x0018); });
+  const size_t version = Find(clean, [](const auto& r) { return r.setup.bRequest == 0xE2; });
+  const size_t address = Find(clean, [](const auto& r) { return IsRegRead(r, 0x0021); });
 
   struct Case {
-    std::string fail;
+    size_t fail;
     uint32_t result;
     std::string lines;
   };
@@ -243,12 +242,12 @@ TEST(DeviceDiscovery, FailedTransfersDuringTheSearch) {
        "1\n    DeviceNotFound\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE("FailTransfer=" + c.fail);
-    board.Init({"FailTransfer=" + c.fail});
+    SCOPED_TRACE(FailAt(c.fail));
+    board.Init({FailAt(c.fail)});
     board.LoadFirmware(Firmware(0x0E010300));
     EXPECT_EQ(board.Run({"/F0"}), c.result);
     EXPECT_NE(p.out.find(c.lines), std::string::npos) << p.out;
-    EXPECT_FALSE(board.log[std::stoul(c.fail) - 1].ok);
+    EXPECT_FALSE(board.log[c.fail].ok);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,19 @@ inline void ExpectPaced(const Log& log) {
   ASSERT_FALSE(log.empty());
   for (size_t i = 1; i < log.size(); ++i)
     ASSERT_GE(log[i].time_us, log[i - 1].time_us + 1000) << "transfer " << i;
+}
+
+// device.ini keys that make the transfer at log position `index` fail, or
+// take the device off the bus from there on (the device counts from 1, in hex).
+inline std::string FailAt(size_t index) {
+  char key[32];
+  std::snprintf(key, sizeof key, "FailTransfer=%zX", index + 1);
+  return key;
+}
+inline std::string UnplugAt(size_t index) {
+  char key[32];
+  std::snprintf(key, sizeof key, "UnplugAtTransfer=%zX", index + 1);
+  return key;
 }
 
 inline size_t Count(const std::string& text, const std::string& what) {
