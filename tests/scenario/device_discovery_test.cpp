@@ -32,6 +32,13 @@ void RunSearchCases(const std::vector<SearchCase>& cases) {
   }
 }
 
+std::vector<std::string> TwentyForeignThenOurs() {
+  std::vector<std::string> keys = {"AppVID=1234"};
+  for (int n = 2; n <= 20; ++n) keys.push_back("Device" + std::to_string(n) + ".AppVID=1234");
+  keys.push_back("Device21.BcdDevice=0111");
+  return keys;
+}
+
 TEST(DeviceDiscovery, IdPairsMatchInOrderAndTheFirstDeviceWins) {
   RunSearchCases({
       {"foreign device first",
@@ -70,6 +77,12 @@ TEST(DeviceDiscovery, IdPairsMatchInOrderAndTheFirstDeviceWins) {
        0x111,
        {"    Found Target Device: \n"},
        {}},
+      {"ours as the 21st device: only 20 are looked at",
+       TwentyForeignThenOurs(),
+       "",
+       0,
+       {"    Not_Our_billboard_19\nReturn_Value = 0x0\n"},
+       {"Not_Our_billboard_20", "DeviceNotFound"}},
       {"ROM pair of other IDs",
        {"Mode=Rom", "RomPID=2222", "BcdDevice=0111"},
        "",
@@ -83,10 +96,20 @@ TEST(DeviceDiscovery, AddressAndLocationFilters) {
   // Location text as Windows records it; only the last digit of each number
   // counts, and a 0 there is no location at all.
   const std::vector<std::string> board = {
-      "Location=Port_#0010.Hub_#0001",         "UsbAddress=5",          "BcdDevice=0111",
-      "Device2.Location=Port_#0003.Hub_#0002", "Device2.UsbAddress=87", "Device2.BcdDevice=0222",
-      "Device3.Location=Port_#0012.Hub_#0003", "Device3.UsbAddress=9",  "Device3.BcdDevice=0333",
-      "Device4.Location=Port_#0001.Hub_#0001", "Device4.UsbAddress=0B", "Device4.BcdDevice=0444",
+      "Location=Port_#0010.Hub_#0001",
+      "UsbAddress=5",
+      "BcdDevice=0111",
+      "Device2.Location=Port_#0003.Hub_#0002",
+      "Device2.UsbAddress=87",
+      "Device2.BcdDevice=0222",
+      "Device3.Location=Port_#0012.Hub_#0003",
+      "Device3.UsbAddress=9",
+      "Device3.BcdDevice=0333",
+      "Device4.Location=Port_#0001.Hub_#0001",
+      "Device4.UsbAddress=0B",
+      "Device4.BcdDevice=0444",
+      "Device5.Location=",
+      "Device5.BcdDevice=0555",
   };
   RunSearchCases({
       {"no filter", board, "", 0x111, {}, {"Registry_Location", "Not_Target"}},
@@ -129,6 +152,12 @@ TEST(DeviceDiscovery, AddressAndLocationFilters) {
        0x444,
        {},
        {}},
+      {"a device without a location value",
+       board,
+       "WinLocationHub=9\nWinLocationPort=9\n",
+       0,
+       {"    RegQueryValueEx FAIL \n    Registry_Location_Not_Found\n    Found Target Device: \n"},
+       {}},
       {"address and location of different devices",
        board,
        "USBSetAddress=9\nWinLocationHub=1\nWinLocationPort=1\n",
@@ -158,6 +187,8 @@ TEST(DeviceDiscovery, IdentityTableAndExtendedIdentity) {
        "    ProjectID = 0x01080200\n    PJID = 0x01080200, KM108\n"},
       {{"Identity=FF", "ExtIdHigh=36", "ExtIdLow=01"},
        "    ProjectID = 0x01090000\n    PJID = 0x01090000, KM109\n"},
+      {{"Identity=FF", "ExtIdHigh=35", "ExtIdLow=01"},
+       "    ProjectID = 0x35010000\n    PJID = 0x35010000, KM3501\n"},
       {{"Identity=FF", "ExtIdHigh=12", "ExtIdLow=34", "ExtVersion=05"},
        "    ProjectID = 0x12340500\n    PJID = 0x12340500, KM1234\n"},
   };
@@ -223,9 +254,15 @@ TEST(DeviceDiscovery, FailedTransfersDuringTheSearch) {
   p.Settings(std::string(kBoardIds) + "DbgMsg=1\nUSBSetAddress=5\n");
   ASSERT_EQ(board.Run({"/F0"}), 0x0E010300u);
   const Log clean = board.log;
+  ExpectPaced(clean);
   const size_t identity = Find(clean, [](const auto& r) { return IsRegRead(r, 0x0018); });
   const size_t version = Find(clean, [](const auto& r) { return r.setup.bRequest == 0xE2; });
   const size_t address = Find(clean, [](const auto& r) { return IsRegRead(r, 0x0021); });
+  ASSERT_LT(address, clean.size());
+  ExpectSetup(clean[identity], 0xC0, 0xE0, 0x1801, 0x0000, 1);
+  ExpectSetup(clean[version], 0xC0, 0xE2, 0x0001, 0x0000, 4);
+  EXPECT_EQ(clean[version].data, (std::vector<uint8_t>{0x0E, 0x01, 0x03, 0x00}));
+  ExpectSetup(clean[address], 0xC0, 0xE0, 0x2101, 0x0000, 1);
 
   struct Case {
     size_t fail;

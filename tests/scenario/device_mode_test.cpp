@@ -394,7 +394,7 @@ TEST(DeviceMode, RefusedChallengeKeepsTheFirmwareRunning) {
     std::optional<uint32_t> flag;
     uint16_t vid;
     std::string lines;
-    std::vector<uint16_t> answers;  // beyond the challenge answer
+    std::vector<uint16_t> answers;  // every answer sent; 0xFFFF: the computed one
     uint64_t seconds;               // 3 s after a jump, then five searches 3 s apart
   };
   const Case cases[] = {
@@ -407,7 +407,7 @@ TEST(DeviceMode, RefusedChallengeKeepsTheFirmwareRunning) {
        "    Old_Cnt = 0x0000\n    New_Cnt = 0x0000\n    Math_Challenge_Failed.\n    PD_Bin_FLAG = "
        "80000000\n"
        "    Reset_To_Default_Mode...\n",
-       {},
+       {0xFFFF},
        18},
       // Unlocked, but the file is not meant for it: locked again, no jump.
       {"file without the challenge flag",
@@ -418,7 +418,7 @@ TEST(DeviceMode, RefusedChallengeKeepsTheFirmwareRunning) {
        "    PD_Bin_FLAG = 00000001\n    Not_Math-Challenge-Bin_Or_VID_rst_1_291A\n    "
        "Lock_Math_Challenge_Exe\n"
        "    Old_Cnt = 0x0001\n    New_Cnt = 0x0000\n",
-       {1},
+       {0xFFFF, 1},
        15},
       {"other vendor ID",
        {"ChallengeClient=1"},
@@ -426,7 +426,18 @@ TEST(DeviceMode, RefusedChallengeKeepsTheFirmwareRunning) {
        0x80000000,
        0x2109,
        "    Not_Math-Challenge-Bin_Or_VID_rst_80000000_2109\n    Lock_Math_Challenge_Exe\n",
-       {1},
+       {0xFFFF, 1},
+       15},
+      // Nothing to lock: no counter goes back.
+      {"wrong answer and a file without the flag",
+       {"ChallengeClient=2", "AppVID=291A"},
+       "1",
+       std::nullopt,
+       0x291A,
+       "    Math_Challenge_Failed.\n    PD_Bin_FLAG_Not_Found\n    "
+       "Not_Math-Challenge-Bin_Or_VID_rst_0_291A\n"
+       "    Lock_Math_Challenge_Exe\n    Old_Cnt = 0x0000\nLoop = 0\n",
+       {0xFFFF},
        15},
       // A challenge nobody answers: the firmware ignores the jump.
       {"no challenge configured",
@@ -445,10 +456,10 @@ TEST(DeviceMode, RefusedChallengeKeepsTheFirmwareRunning) {
     const auto before = c.board.Flash();
     EXPECT_EQ(c.board.Run(), 0u);
     EXPECT_NE(c.p.out.find(k.lines), std::string::npos) << c.p.out;
-    const auto answers = c.Answers();
-    ASSERT_GE(answers.size(), k.answers.size());
-    EXPECT_TRUE(std::equal(k.answers.begin(), k.answers.end(),
-                           answers.end() - static_cast<long>(k.answers.size())));
+    auto answers = c.Answers();
+    ASSERT_EQ(answers.size(), k.answers.size());
+    if (!answers.empty()) answers[0] = 0xFFFF;
+    EXPECT_EQ(answers, k.answers);
     // The ROM wait looks five times for the ROM IDs and never takes the
     // firmware IDs it sees instead, 3 s apart.
     EXPECT_EQ(Count(c.p.out, "    Not_Our_billboard_0\n"), 5u) << c.p.out;
@@ -471,7 +482,7 @@ TEST(DeviceMode, ChallengeGateAroundWorkInTheFirmware) {
   EXPECT_TRUE(c.Updated());
   EXPECT_EQ(c.board.Config().mode, sim::Mode::App);
   EXPECT_FALSE(Sent(c.board.log, 0xA0));
-  EXPECT_EQ(c.Answers().size(), 2u);  // the answer, then the counter to lock
+  ASSERT_EQ(c.Answers().size(), 2u);  // the answer, then the counter to lock
   EXPECT_EQ(c.Answers().back(), 1u);
   EXPECT_EQ(c.Counter(), 0u);
   EXPECT_NE(c.p.out.find("    Lock_Math_Challenge_Exe\n    Old_Cnt = 0x0001\n    New_Cnt = "
