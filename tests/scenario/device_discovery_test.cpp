@@ -278,6 +278,13 @@ TEST(DeviceDiscovery, FailedTransfersDuringTheSearch) {
        "Read-Reg 0x0021 Fail\n    Get_USB_Set_Address_Fail\n    Not_Target_USB_Address \nLoop = "
        "1\n    DeviceNotFound\n"},
   };
+  // Bit 7 alone is no address.
+  board.Init({"UsbAddress=80"});
+  board.LoadFirmware(Firmware(0x0E010300));
+  EXPECT_EQ(board.Run({"/F0"}), 0u);
+  EXPECT_NE(p.out.find("    Get_USB_Set_Address_Fail\n    Not_Target_USB_Address \n"),
+            std::string::npos)
+      << p.out;
   for (const Case& c : cases) {
     SCOPED_TRACE(FailAt(c.fail));
     board.Init({FailAt(c.fail)});

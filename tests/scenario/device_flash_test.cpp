@@ -119,6 +119,26 @@ TEST(DeviceFlash, StatusWriteVariantsOnTheWire) {
     // No switch to ROM code for a function test.
     EXPECT_EQ(board.Config().mode, sim::Mode::App);
   }
+
+  // A status write that does not get through still costs its 100 ms; the
+  // part reads back protected with its latch set, and the next attempt
+  // writes it.
+  Program p;
+  SimBoard board(p);
+  board.Init({"FlashStatus=1C"});
+  p.Settings(std::string(kBoardIds) + "FuncTestOnly=90\n");
+  ASSERT_EQ(board.Run(), 1u);
+  const size_t write = Find(board.log, [](const auto& r) { return r.setup.bRequest == 0xD8; });
+  board.Init({"FlashStatus=1C", FailAt(write)});
+  EXPECT_EQ(board.Run(), 1u);
+  EXPECT_NE(p.out.find("Write_Status_FAIL\n    SPI_Status_0 = 0x1E\n    SPI_Status_1 = "
+                       "0x00\nReturn_Value = 0x1\n"),
+            std::string::npos)
+      << p.out;
+  ASSERT_LT(write + 1, board.log.size());
+  EXPECT_FALSE(board.log[write].ok);
+  EXPECT_EQ(board.log[write + 1].time_us - board.log[write].time_us, 101000u);
+  EXPECT_EQ(board.Config().FlashStatus, 0u);
 }
 
 TEST(DeviceFlash, SizeDetectionFindsTheFirstMirror) {
@@ -432,6 +452,12 @@ TEST(DeviceFlash, FailuresInTheMiddleOfAWrite) {
     EXPECT_TRUE(std::all_of(flash.begin() + static_cast<long>(c.written), flash.begin() + 0x2000,
                             [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(run.board.Config().mode, sim::Mode::Rom);
+    // A program request is given its 5 ms whether it got through or not.
+    for (size_t i = 0; i + 1 < run.board.log.size(); ++i) {
+      if (run.board.log[i].setup.bRequest == 0xDC) {
+        EXPECT_EQ(run.board.log[i + 1].time_us - run.board.log[i].time_us, 6000u);
+      }
+    }
   }
 }
 

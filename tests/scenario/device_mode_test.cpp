@@ -173,6 +173,70 @@ TEST(DeviceMode, ReadVerOnlyStaysInTheFirmware) {
   EXPECT_EQ(board.Register(0x0002), 0x80);
 }
 
+TEST(DeviceMode, SharedFlashHasGpio8PulledLow) {
+  // With a VMM6 hub on the same flash, GPIO8 must be low before the flash is
+  // touched; functions that do not touch it leave the pin alone.
+  struct Case {
+    const char* what;
+    std::string settings;
+    std::vector<std::string> args;
+    uint8_t after;  // register 0x0002, from 0x0F
+    std::string lines;
+    size_t lows;  // "GPIO8_Low" lines
+  };
+  const Case cases[] = {
+      {"version read",
+       "ReadVerOnly=1\n",
+       {},
+       0x87,
+       "    Get_USB_Set_Address = 0x05\n    GPIO8_Low\n",
+       1},
+      {"version query", "DbgMsg=1\n", {"/F0"}, 0x0F, "    No_Pull_Down2\n", 0},
+      {"pin control skipped",
+       "ReadVerOnly=1\nSkipGPIO8Ctl=1\n",
+       {},
+       0x0F,
+       "    Skip_GPIO8_Low_3\n",
+       0},
+      {"I2C test", "I2CTestOnly=1\nDbgMsg=1\n", {}, 0x0F, "    No_Pull_Down1\n", 0},
+      // The search pulls it, the switch to ROM code drops GPIO 2 and 6 and
+      // pulls GPIO8 again, and the ROM code is searched and pulled once more.
+      {"copy version",
+       "ReadSPIPDFWOnly=1\n",
+       {},
+       0x85,
+       "    GPIO8_Low\n    Reset_To_Default_Mode...\n",
+       3},
+      {"copy version, pin control skipped",
+       "ReadSPIPDFWOnly=1\nSkipGPIO8Ctl=1\n",
+       {},
+       0x0D,
+       "    Skip_GPIO8_Low_3\n    Skip_GPIO8_Low_1\n    Reset_To_Default_Mode...\n",
+       0},
+      // Forced low on top: not subject to SkipGPIO8Ctl.
+      {"copy version, forced",
+       "ReadSPIPDFWOnly=1\nSkipGPIO8Ctl=1\nForceGPIO8Low=1\n",
+       {},
+       0x85,
+       "    Skip_GPIO8_Low_1\n    GPIO8_Low\n    Reset_To_Default_Mode...\n",
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Program p;
+    SimBoard board(p);
+    board.Init();
+    board.LoadFirmware(Firmware(kRunning));
+    p.Settings(std::string(kBoardIds) + "RWRegEnable=1\n");
+    ASSERT_EQ(board.Run({"/WRREG", "0002", "0F"}), 1u);
+    p.Settings(std::string(kBoardIds) + "PDVMM6ShareSPI=1\nVMM6Bin=vmm6.bin\n" + c.settings);
+    board.Run(c.args);
+    EXPECT_NE(p.out.find(c.lines), std::string::npos) << p.out;
+    EXPECT_EQ(Count(p.out, "    GPIO8_Low\n"), c.lows);
+    EXPECT_EQ(board.Register(0x0002), c.after);
+  }
+}
+
 TEST(DeviceMode, JumpToRomCodeFollowsTheIdentityFamily) {
   struct Case {
     const char* identity;
@@ -384,6 +448,26 @@ TEST(DeviceMode, ChallengeOpensTheWayToRomCode) {
             std::string::npos)
       << test.p.out;
   EXPECT_EQ(test.Counter(), 1u);
+
+  // A client without a set of its own answers with the default set; the
+  // challenge and the answer printed are the ones on the wire.
+  ChallengeBoard other({"ChallengeClient=5", "AppVID=291A"});
+  other.p.Settings(
+      "PD1VID=291A\nPD1PID=0107\nPD1RomVID=2109\nPD1RomPID=1107\nFuncTestOnly=92\n"
+      "NeedMathChallenge=5\nDbgMsg=2\n");
+  EXPECT_EQ(other.board.Run(), 1u) << other.p.out;
+  const Log& wire = other.board.log;
+  const size_t rng = Find(
+      wire, [](const auto& r) { return r.setup.bRequest == 0xE0 && r.setup.wValue == 0x000D; });
+  ASSERT_LT(rng + 1, wire.size());
+  char lines[96];
+  std::snprintf(lines, sizeof lines, "    RNG = %04X\n    ANS = %04X\n    New_Cnt = 0x0001\n",
+                Be16(wire[rng].data.data()), Be16(wire[rng + 1].data.data()));
+  EXPECT_NE(
+      other.p.out.find(
+          std::string("    Call_Math_Challenge_Exe, Client = 5\n    Old_Cnt = 0x0000\n") + lines),
+      std::string::npos)
+      << other.p.out;
 }
 
 TEST(DeviceMode, RefusedChallengeKeepsTheFirmwareRunning) {
@@ -471,6 +555,19 @@ TEST(DeviceMode, RefusedChallengeKeepsTheFirmwareRunning) {
     EXPECT_EQ(c.board.Flash(), before);
     EXPECT_EQ(c.Counter(), 0u);
   }
+
+  // Firmware that shows the ROM IDs is found by the ROM wait, but it is not
+  // ROM code: closed again, five times.
+  Program p;
+  SimBoard board(p);
+  board.Init({"ChallengeClient=1", "AppPID=1107"});
+  board.LoadFirmware(Firmware(kRunning));
+  p.Settings(std::string(kBoardIds) + "ReadSPIPDFWOnly=1\n");
+  EXPECT_EQ(board.Run(), 0u);
+  EXPECT_EQ(Count(p.out, "    Found Target Device: \n"), 6u) << p.out;
+  EXPECT_EQ(p.out.find("Not_Our_billboard"), std::string::npos);
+  EXPECT_GE(board.run_us, 18000000u);
+  EXPECT_EQ(board.Config().mode, sim::Mode::App);
 }
 
 TEST(DeviceMode, ChallengeGateAroundWorkInTheFirmware) {
