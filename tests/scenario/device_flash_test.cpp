@@ -4,6 +4,8 @@
 // failures in the middle of a write.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "scenario/device_scenario.h"
 
 namespace pdflash::test {
@@ -25,7 +27,7 @@ TEST(DeviceFlash, StatusWriteVariantsOnTheWire) {
     std::string settings;
     Wire wire;
     std::string lines;
-    uint32_t status2;  // afterwards
+    uint32_t status1, status2;  // what a power cycle brings back afterwards
   };
   const Wire plain = {{0xD4, 0x06}, {0xD8, 0x0001}, {0xC2, 0x05}};
   const Case cases[] = {
@@ -34,18 +36,21 @@ TEST(DeviceFlash, StatusWriteVariantsOnTheWire) {
        "",
        plain,
        "    Do_SPI_Write_Status_0x00\n    SPI_Status_0 = 0x00\nReturn_Value = 0x1\n",
+       0,
        0},
       {"W25X",
        {"FlashStatus=1C"},
        "SPIFlashType=A\n",
        {{0xD4, 0xAA}, {0xD4, 0x55}, {0xD4, 0x06}, {0xD8, 0x0001}, {0xC2, 0x05}},
        "    W25X_Additional_WriteEN_0xAA_0x55\n    SPI_Status_0 = 0x00\n",
+       0,
        0},
       {"volatile enable",
        {"FlashStatus=1C"},
        "VolatileSRWrEn=1\n",
        {{0xD4, 0x50}, {0xD8, 0x0001}, {0xC2, 0x05}},
        "",
+       0x1C,
        0},
       {"SST with register 2 holding 42",
        {"FlashStatus=1C", "FlashStatus2=42"},
@@ -60,6 +65,7 @@ TEST(DeviceFlash, StatusWriteVariantsOnTheWire) {
         {0xC2, 0x35}},
        "    SST_Special_SPI_WriteEN_0x50\n    SPI_Status_0 = 0x00\n    StatusReg2 = 0x42\n"
        "    Write_StatusReg2_To_0x00\n    StatusReg2 = 0x00\nReturn_Value = 0x1\n",
+       0,
        0},
       // CMP and QE are cleared; of the lock bits only 0x18 is written back
       // (the part keeps its one-time bit 0x20 anyway).
@@ -75,18 +81,21 @@ TEST(DeviceFlash, StatusWriteVariantsOnTheWire) {
         {0xD8, 0x1831},
         {0xC2, 0x35}},
        "    StatusReg2 = 0x7A\n    Write_StatusReg2_To_0x18\n    StatusReg2 = 0x38\n",
+       0,
        0x38},
       {"SST with clean register 2",
        {"FlashStatus2=18"},
        "SPIFlashType=E\n",
        {{0xD4, 0x06}, {0xD8, 0x0050}, {0xD8, 0x0001}, {0xC2, 0x05}, {0xC2, 0x35}},
        "    StatusReg2 = 0x18\nReturn_Value = 0x1\n",
+       0,
        0x18},
       {"SST with the volatile enable",
        {"FlashStatus=1C"},
        "SPIFlashType=E\nVolatileSRWrEn=1\n",
        {{0xD4, 0x50}, {0xD8, 0x0050}, {0xD8, 0x0001}, {0xC2, 0x05}, {0xC2, 0x35}},
        "",
+       0x1C,
        0},
   };
   for (const Case& c : cases) {
@@ -107,8 +116,14 @@ TEST(DeviceFlash, StatusWriteVariantsOnTheWire) {
       const bool in = r.setup.bRequest == 0xC2;
       ExpectSetup(r, in ? 0xC0 : 0x40, r.setup.bRequest, r.setup.wValue, 0, in ? 1 : 0);
     }
-    EXPECT_EQ(board.Config().FlashStatus, 0u);
+    // Cleared for the next run of the powered board; a write after the
+    // volatile enable is gone after a power cycle.
+    board.Inspect([](sim::SimBus& bus) { EXPECT_EQ(bus.Device(0).Flash().LiveStatus1(), 0u); });
+    EXPECT_EQ(board.Config().FlashStatus, c.status1);
     EXPECT_EQ(board.Config().FlashStatus2, c.status2);
+    std::filesystem::remove(board.dir() + "/" + sim::kStateFile);
+    board.Inspect(
+        [&](sim::SimBus& bus) { EXPECT_EQ(bus.Device(0).Flash().LiveStatus1(), c.status1); });
     // A status write is given 100 ms whatever happens; the next request then
     // waits its own millisecond.
     for (size_t i = 0; i + 1 < board.log.size(); ++i)
