@@ -36,6 +36,9 @@ struct DeviceConfig {
   uint32_t Flash2Status = 0, Flash2Status2 = 0;
   // Milliseconds from a restart until the device shows up again.
   uint32_t ReenumerationDelay = 1000;
+  // Byte N (from 1) that the register-driven SPI master clocks in this run
+  // never reports done: 0x00F1 bit 0 stays set until the next byte starts.
+  uint32_t SpiMasterStall = 0;
 };
 
 struct KeyInfo {

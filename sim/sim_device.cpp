@@ -355,7 +355,9 @@ void SimDevice::SpiMasterByte() {
   } else {
     ram_[reg::kSpiData] = master_flash_ ? master_flash_->Transfer(0xFF) : 0xFF;
   }
-  master_busy_until_ = clock_.NowUs() + 1;
+  ++master_bytes_;
+  const bool stall = config_.SpiMasterStall != 0 && master_bytes_ == config_.SpiMasterStall;
+  master_busy_until_ = stall ? UINT64_MAX : clock_.NowUs() + 1;
 }
 
 // ---------------------------------------------------------------- modes
@@ -416,6 +418,15 @@ std::vector<std::pair<std::string, std::string>> SimDevice::SaveState() const {
     out.emplace_back("BootedCopy", booted_copy_ ? Hex(*booted_copy_, 6) : std::string("none"));
     out.emplace_back("BootedVersion", Hex(booted_version_, 8));
   }
+  // Status written after the volatile enable lasts while the board is powered.
+  const std::pair<const char*, const SpiNorFlash*> parts[] = {{"Flash", flash_.get()},
+                                                              {"Flash2", flash2_.get()}};
+  for (const auto& [name, f] : parts) {
+    if (!f || (f->LiveStatus1() == f->StoredStatus1() && f->Status2() == f->StoredStatus2()))
+      continue;
+    out.emplace_back(std::string(name) + "LiveStatus", Hex(f->LiveStatus1(), 2));
+    out.emplace_back(std::string(name) + "LiveStatus2", Hex(f->Status2(), 2));
+  }
   out.emplace_back("ChallengeCounter", Hex(challenge_counter_, 4));
   out.emplace_back("ChallengeSeed", Hex(challenge_seed_, 8));
   for (uint32_t a = 0; a < ram_.size(); ++a) {
@@ -431,6 +442,7 @@ void SimDevice::LoadState(const std::vector<std::pair<std::string, std::string>>
   std::optional<uint32_t> booted_copy;
   bool have_boot = false;
   uint32_t booted_version = 0;
+  std::optional<uint32_t> live[2][2];  // [flash][register]
   for (const auto& [key, text] : entries) {
     uint32_t v = 0;
     if (key == "BootedCopy") {
@@ -441,6 +453,14 @@ void SimDevice::LoadState(const std::vector<std::pair<std::string, std::string>>
     if (!ParseHex(text, v)) continue;
     if (key == "BootedVersion")
       booted_version = v;
+    else if (key == "FlashLiveStatus")
+      live[0][0] = v;
+    else if (key == "FlashLiveStatus2")
+      live[0][1] = v;
+    else if (key == "Flash2LiveStatus")
+      live[1][0] = v;
+    else if (key == "Flash2LiveStatus2")
+      live[1][1] = v;
     else if (key == "ChallengeCounter")
       challenge_counter_ = static_cast<uint16_t>(v);
     else if (key == "ChallengeSeed") {
@@ -450,6 +470,11 @@ void SimDevice::LoadState(const std::vector<std::pair<std::string, std::string>>
       uint32_t a = 0;
       if (ParseHex(key.substr(1), a)) ram_[a & 0xFFFF] = static_cast<uint8_t>(v);
     }
+  }
+  SpiNorFlash* const flashes[] = {flash_.get(), flash2_.get()};
+  for (int i = 0; i < 2; ++i) {
+    if (!flashes[i] || !live[i][0] || !live[i][1]) continue;
+    flashes[i]->SetLiveStatus(static_cast<uint8_t>(*live[i][0]), static_cast<uint8_t>(*live[i][1]));
   }
   // The firmware that was running keeps running, even if the flash changed since.
   if (mode_ == Mode::App && have_boot) {
@@ -461,10 +486,10 @@ void SimDevice::LoadState(const std::vector<std::pair<std::string, std::string>>
 void SimDevice::UpdateConfig(DeviceConfig& c) {
   c.mode = mode_;
   c.FlashStatus = flash_->StoredStatus1();
-  c.FlashStatus2 = flash_->Status2();
+  c.FlashStatus2 = flash_->StoredStatus2();
   if (flash2_) {
     c.Flash2Status = flash2_->StoredStatus1();
-    c.Flash2Status2 = flash2_->Status2();
+    c.Flash2Status2 = flash2_->StoredStatus2();
   }
 }
 

@@ -135,6 +135,7 @@ class SimDevice {
   SpiNorFlash* master_flash_ = nullptr;  // part under the register master's chip select
   bool master_cs_ = false;
   uint64_t master_busy_until_ = 0;
+  uint32_t master_bytes_ = 0;  // clocked in this run
 };
 
 }  // namespace pdflash::sim

@@ -87,6 +87,12 @@ uint8_t SpiNorFlash::Status1() {
 }
 
 void SpiNorFlash::SetStatus(uint8_t sr1, uint8_t sr2) {
+  SetLiveStatus(sr1, sr2);
+  nv_sr1_ = sr1_;
+  nv_sr2_ = sr2_;
+}
+
+void SpiNorFlash::SetLiveStatus(uint8_t sr1, uint8_t sr2) {
   sr1_ = static_cast<uint8_t>(sr1 & ~(kBusy | kWel));
   sr2_ = static_cast<uint8_t>(sr2 & 0x7F);
 }
@@ -131,10 +137,18 @@ void SpiNorFlash::StartTimed(uint64_t us) {
   busy_until_ = clock_.NowUs() + us;
 }
 
-void SpiNorFlash::WriteStatus(bool with_sr2, uint8_t sr1, uint8_t sr2) {
+void SpiNorFlash::WriteStatus(bool with_sr2, uint8_t sr1, uint8_t sr2, bool non_volatile) {
   sr1_ = static_cast<uint8_t>(sr1 & ~(kBusy | kWel));
-  // The lock bits are one-time programmable: they can be set, never cleared.
-  if (with_sr2) sr2_ = static_cast<uint8_t>((sr2 & 0x47) | ((sr2_ | sr2) & kLockBits));
+  if (with_sr2) {
+    // The lock bits are one-time programmable: only a non-volatile write sets
+    // them, and nothing clears them.
+    const uint8_t locks = static_cast<uint8_t>((sr2_ | (non_volatile ? sr2 : 0)) & kLockBits);
+    sr2_ = static_cast<uint8_t>((sr2 & 0x47) | locks);
+  }
+  if (non_volatile) {
+    nv_sr1_ = sr1_;
+    nv_sr2_ = sr2_;
+  }
 }
 
 void SpiNorFlash::Erase(uint32_t address, uint32_t unit, uint64_t us) {
@@ -171,9 +185,9 @@ void SpiNorFlash::Execute() {
     case kWriteStatus2:
       if (n < 2 || (!wel_ && !volatile_we)) break;
       if (op == kWriteStatus)
-        WriteStatus(n >= 3, rx_[1], n >= 3 ? rx_[2] : 0);
+        WriteStatus(n >= 3, rx_[1], n >= 3 ? rx_[2] : 0, wel_);
       else
-        WriteStatus(true, sr1_, rx_[1]);
+        WriteStatus(true, sr1_, rx_[1], wel_);
       // Volatile writes take effect at once; the non-volatile cells take time.
       if (wel_) StartTimed(kStatusWriteUs);
       break;

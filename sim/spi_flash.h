@@ -53,7 +53,13 @@ class SpiNorFlash {
   uint8_t Status2() const { return sr2_; }
   // Non-volatile bits at power-on (BUSY and WEL are never stored).
   void SetStatus(uint8_t sr1, uint8_t sr2);
-  uint8_t StoredStatus1() const { return sr1_; }
+  // What a power cycle brings back; a write after the volatile enable 0x50
+  // changes only the live registers.
+  uint8_t StoredStatus1() const { return nv_sr1_; }
+  uint8_t StoredStatus2() const { return nv_sr2_; }
+  // Live register bits without BUSY and WEL, and setting them while powered.
+  uint8_t LiveStatus1() const { return sr1_; }
+  void SetLiveStatus(uint8_t sr1, uint8_t sr2);
   bool Busy();
   bool Protected() const;
 
@@ -66,13 +72,14 @@ class SpiNorFlash {
   void StartTimed(uint64_t us);
   uint32_t AddressFromHeader() const;
   uint8_t ReadOut(size_t index);
-  void WriteStatus(bool with_sr2, uint8_t sr1, uint8_t sr2);
+  void WriteStatus(bool with_sr2, uint8_t sr1, uint8_t sr2, bool non_volatile);
   void Erase(uint32_t address, uint32_t unit, uint64_t us);
 
   Clock& clock_;
   std::vector<uint8_t> mem_;
   uint8_t sr1_ = 0;  // bits 2..7; BUSY and WEL are kept apart
   uint8_t sr2_ = 0;
+  uint8_t nv_sr1_ = 0, nv_sr2_ = 0;
   bool wel_ = false;
   bool volatile_we_ = false;
   uint64_t busy_until_ = 0;

@@ -5,6 +5,7 @@
 #include "image/checksum.h"
 #include "sim/pdsim.h"
 #include "sim/sim_config.h"
+#include "sim/sim_device.h"
 
 namespace pdflash::test {
 
@@ -68,7 +69,28 @@ std::vector<uint8_t> SimBoard::Flash(int device, int flash) const {
   return ReadBytes(dir_ + "/" + sim::FlashFileName(device, flash));
 }
 
-std::string SimBoard::DeviceIni() const { return ReadFile(dir_ + "/device.ini"); }
+std::string SimBoard::DeviceIni() const {
+  return ReadFile(dir_ + "/device.ini");
+}
+
+sim::DeviceConfig SimBoard::Config(int device) const {
+  std::vector<sim::DeviceConfig> devices;
+  std::string error;
+  if (!sim::ParseDeviceIni(DeviceIni(), devices, error))
+    throw std::runtime_error("board: " + error);
+  for (const auto& c : devices)
+    if (c.number == device) return c;
+  throw std::runtime_error("board: no device " + std::to_string(device));
+}
+
+uint8_t SimBoard::Register(uint16_t address, int device) {
+  uint8_t value = 0;
+  Inspect([&](sim::SimBus& bus) {
+    for (size_t i = 0; i < bus.DeviceCount(); ++i)
+      if (bus.Device(i).Config().number == device) value = bus.Device(i).PeekRegister(address);
+  });
+  return value;
+}
 
 bool ValidCopy(const std::vector<uint8_t>& flash, uint32_t address, uint32_t size) {
   if (flash.size() < address + size) return false;

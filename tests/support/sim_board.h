@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "sim/sim_bus.h"
+#include "sim/sim_config.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
@@ -31,6 +33,19 @@ class SimBoard {
 
   std::vector<uint8_t> Flash(int device = 1, int flash = 1) const;
   std::string DeviceIni() const;
+  // device.ini as the last run left it (mode, flash status registers).
+  sim::DeviceConfig Config(int device = 1) const;
+  // The board between runs, as the next run will find it: registers,
+  // challenge counter, running copy. `look` gets the loaded bus.
+  template <typename F>
+  void Inspect(F look) {
+    sim::SimBus bus(dir_, program_.clock, program_.dir / "Challenge.ini");
+    std::string error;
+    if (!bus.Load(error)) throw std::runtime_error("board: " + error);
+    look(bus);
+  }
+  // Register of a device between runs.
+  uint8_t Register(uint16_t address, int device = 1);
   const std::string& dir() const { return dir_; }
   // Every control transfer of the last run (kept only with keep_log).
   std::vector<sim::TransferRecord> log;
@@ -48,6 +63,7 @@ class SimBoard {
 bool ValidCopy(const std::vector<uint8_t>& flash, uint32_t address, uint32_t size);
 
 // Setting.ini lines for the example board's IDs.
-inline constexpr const char* kBoardIds = "PD1VID=2109\nPD1PID=0107\nPD1RomVID=2109\nPD1RomPID=1107\n";
+inline constexpr const char* kBoardIds =
+    "PD1VID=2109\nPD1PID=0107\nPD1RomVID=2109\nPD1RomPID=1107\n";
 
 }  // namespace pdflash::test
