@@ -239,12 +239,16 @@ bool FlashFunction(Run& r, uint8_t i) {
   Tool& t = r.t;
   const RunSettings& s = t.set;
   if (r.in_rom == 0 && s.ReadVerOnly == 0) {
+    // The search in ROM code reads the ROM's own version; the firmware's
+    // version is the one the downgrade guard must compare with.
+    const uint32_t firmware_version = t.Pd[i].FwVersion;
     ResetToRom(t, r.link, false);
     CloseDevice(r.link);
     if (WaitRomDevice(t, r.link, i) != 1) {
       r.result = 0;
       return false;
     }
+    t.Pd[i].FwVersion = firmware_version;
   }
   if (s.ForceGPIO8Low) {
     t.clock.SleepMs(1000);
