@@ -78,28 +78,29 @@ bool ParseDeviceInfo(Tool& t, int argc, char** argv) {
     arg[1] = static_cast<uint8_t>(bcd);
     return true;
   }
-  for (size_t i = 0; i < 64 && value[i] >= 0x20 && value[i] <= 0x7E; ++i) arg[2 * i] = static_cast<uint8_t>(value[i]);
+  for (size_t i = 0; i < 64 && value[i] >= 0x20 && value[i] <= 0x7E; ++i)
+    arg[2 * i] = static_cast<uint8_t>(value[i]);
   return true;
 }
 
 }  // namespace
 
 const Switch kSwitches[] = {
-    {"/U", 0x10000},      {"/CKFW", 0x10100},   {"/F0", 0x40010},     {"/F1", 0x40001},
-    {"/F2", 0x40002},     {"/F3", 0x40003},     {"/FD", 0x40040},     {"/FV", 0x40080},
-    {"/FS0", 0x40210},    {"/FS1", 0x40201},    {"/FSD", 0x40240},    {"/FSV", 0x40280},
-    {"/B0", 0x80010},     {"/B1", 0x80001},     {"/B2", 0x80002},     {"/B3", 0x80003},
-    {"/BD", 0x80040},     {"/BV", 0x80080},     {"/BCDDEV", 0x41000},
-    {"/GPIO0H", 0x200101}, {"/GPIO0L", 0x200001}, {"/GPIO1H", 0x201101}, {"/GPIO1L", 0x201001},
-    {"/GPIO2H", 0x202101}, {"/GPIO2L", 0x202001}, {"/GPIO3H", 0x203101}, {"/GPIO3L", 0x203001},
-    {"/GPIO4H", 0x204101}, {"/GPIO4L", 0x204001}, {"/GPIO5H", 0x205101}, {"/GPIO5L", 0x205001},
-    {"/GPIO6H", 0x206101}, {"/GPIO6L", 0x206001}, {"/GPIO7H", 0x207101}, {"/GPIO7L", 0x207001},
-    {"/GPIO8H", 0x208101}, {"/GPIO8L", 0x208001}, {"/GPIO9H", 0x209101}, {"/GPIO9L", 0x209001},
-    {"/GPIOAH", 0x20A101}, {"/GPIOAL", 0x20A001}, {"/GPIOBH", 0x20B101}, {"/GPIOBL", 0x20B001},
-    {"/WRSN", 0x100300},  {"/CKSN", 0x100400},  {"/WRIPR", 0x100500}, {"/CKIPR", 0x100600},
-    {"/WRISN", 0x100700}, {"/CKISN", 0x100800}, {"/WRIVR", 0x100900}, {"/CKIVR", 0x100a00},
-    {"/WRBCD", 0x100b00}, {"/CKBCD", 0x100c00}, {"/CLEAR", 0x100f00},
-    {"/RESET0", 0x400110}, {"/RDREG", 0x400410}, {"/WRREG", 0x400810},
+    {"/U", 0x10000},       {"/CKFW", 0x10100},    {"/F0", 0x40010},      {"/F1", 0x40001},
+    {"/F2", 0x40002},      {"/F3", 0x40003},      {"/FD", 0x40040},      {"/FV", 0x40080},
+    {"/FS0", 0x40210},     {"/FS1", 0x40201},     {"/FSD", 0x40240},     {"/FSV", 0x40280},
+    {"/B0", 0x80010},      {"/B1", 0x80001},      {"/B2", 0x80002},      {"/B3", 0x80003},
+    {"/BD", 0x80040},      {"/BV", 0x80080},      {"/BCDDEV", 0x41000},  {"/GPIO0H", 0x200101},
+    {"/GPIO0L", 0x200001}, {"/GPIO1H", 0x201101}, {"/GPIO1L", 0x201001}, {"/GPIO2H", 0x202101},
+    {"/GPIO2L", 0x202001}, {"/GPIO3H", 0x203101}, {"/GPIO3L", 0x203001}, {"/GPIO4H", 0x204101},
+    {"/GPIO4L", 0x204001}, {"/GPIO5H", 0x205101}, {"/GPIO5L", 0x205001}, {"/GPIO6H", 0x206101},
+    {"/GPIO6L", 0x206001}, {"/GPIO7H", 0x207101}, {"/GPIO7L", 0x207001}, {"/GPIO8H", 0x208101},
+    {"/GPIO8L", 0x208001}, {"/GPIO9H", 0x209101}, {"/GPIO9L", 0x209001}, {"/GPIOAH", 0x20A101},
+    {"/GPIOAL", 0x20A001}, {"/GPIOBH", 0x20B101}, {"/GPIOBL", 0x20B001}, {"/WRSN", 0x100300},
+    {"/CKSN", 0x100400},   {"/WRIPR", 0x100500},  {"/CKIPR", 0x100600},  {"/WRISN", 0x100700},
+    {"/CKISN", 0x100800},  {"/WRIVR", 0x100900},  {"/CKIVR", 0x100a00},  {"/WRBCD", 0x100b00},
+    {"/CKBCD", 0x100c00},  {"/CLEAR", 0x100f00},  {"/RESET0", 0x400110}, {"/RDREG", 0x400410},
+    {"/WRREG", 0x400810},
 };
 const size_t kSwitchCount = sizeof kSwitches / sizeof kSwitches[0];
 
@@ -108,7 +109,8 @@ bool ParseCommandLine(Tool& t, int argc, char** argv) {
     LogPrint(t, "    ControlMode=%X\r\n", 0u);
     return true;
   }
-  for (char* c = argv[1]; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  for (char* c = argv[1]; *c; ++c)
+    *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
   const std::string sw = argv[1];
   if (sw == "/INI") return ParseIni(t, argc, argv);
   if (sw == "/PATH") return ParsePath(t, argc, argv);

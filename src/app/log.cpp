@@ -9,9 +9,12 @@ namespace {
 
 const char* LogFileName(uint8_t setting) {
   switch (setting) {
-    case 2: return "pddebug2.log";
-    case 3: return "pddebug3.log";
-    default: return "pddebug.log";
+    case 2:
+      return "pddebug2.log";
+    case 3:
+      return "pddebug3.log";
+    default:
+      return "pddebug.log";
   }
 }
 
@@ -48,7 +51,9 @@ int FormatText(char* dst, size_t size, const char* fmt, ...) {
   return n;
 }
 
-int ConsoleReadChar(Tool& t) { return t.console.ReadChar(); }
+int ConsoleReadChar(Tool& t) {
+  return t.console.ReadChar();
+}
 
 void ReportProgress(Tool& t, uint32_t points) {
   if (t.ProgressTotal == 0) return;
@@ -72,7 +77,9 @@ void AddProgress(Tool& t, uint32_t points) {
   ReportProgress(t, t.ProgressCounter);
 }
 
-void StepTimer(Tool& t, int32_t us) { t.clock.BusyWaitUs(us); }
+void StepTimer(Tool& t, int32_t us) {
+  t.clock.BusyWaitUs(us);
+}
 
 void HexDump(Tool& t, const uint8_t* b, size_t length) {
   if (length != 8 && length != 16 && length != 24 && length != 32) {
@@ -99,12 +106,20 @@ void PrintUseTime(Tool& t, uint32_t start) {
   const uint32_t now = TimeOfDaySeconds(t);
   // Across midnight the time of day wraps; count the day that passed.
   const uint32_t elapsed = now >= start ? now - start : now + 86400 - start;
-  LogPrint(t, "    Use_Time = %dm %ds\n", static_cast<int>(elapsed / 60), static_cast<int>(elapsed % 60));
+  LogPrint(t, "    Use_Time = %dm %ds\n", static_cast<int>(elapsed / 60),
+           static_cast<int>(elapsed % 60));
 }
 
 }  // namespace pdflash
 
 namespace pdflash {
+
+uint32_t EndOperation(Tool& t, uint32_t start, uint32_t result, const char* pass,
+                      const char* fail) {
+  PrintUseTime(t, start);
+  PrintResultBox(t, result == 1 ? pass : fail);
+  return result;
+}
 
 void PrintResultBox(Tool& t, const char* middle) {
   LogPrint(t, "\n===========================\n");

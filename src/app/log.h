@@ -47,5 +47,8 @@ namespace pdflash {
 // "\n===========================\n", the middle line, "===========================\n":
 // the frame that ends a whole operation.
 void PrintResultBox(Tool& t, const char* middle);
+// The end of a whole operation: its time line, then the box with the PASS
+// line for a result of 1 or the FAIL line otherwise. Returns the result.
+uint32_t EndOperation(Tool& t, uint32_t start, uint32_t result, const char* pass, const char* fail);
 
 }  // namespace pdflash

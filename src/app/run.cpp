@@ -56,24 +56,40 @@ void Banner(Tool& t) {
   LogPrint(t, "=               2023.08.30              =\n");
   LogPrint(t, "=========================================\n");
   const uint8_t level = t.build.PermissionLevel;
-  if (level >= 0xF0) LogPrint(t, "================ LEVEL-S ================\n");
-  else if (level >= 0x30) LogPrint(t, "================ LEVEL-3 ================\n");
-  else if (level >= 0x20) LogPrint(t, "================ LEVEL-2 ================\n");
-  else if (level >= 0x10) LogPrint(t, "================ LEVEL-1 ================\n");
-  else LogPrint(t, "================ LEVEL-0 ================\n");
+  if (level >= 0xF0)
+    LogPrint(t, "================ LEVEL-S ================\n");
+  else if (level >= 0x30)
+    LogPrint(t, "================ LEVEL-3 ================\n");
+  else if (level >= 0x20)
+    LogPrint(t, "================ LEVEL-2 ================\n");
+  else if (level >= 0x10)
+    LogPrint(t, "================ LEVEL-1 ================\n");
+  else
+    LogPrint(t, "================ LEVEL-0 ================\n");
   if (t.set.DbgMsg != 0) {
     switch (t.build.CustomerCode) {
-      case 1: LogPrint(t, "================= TAVI ==================\n"); break;
-      case 2: LogPrint(t, "================ MERAWI =================\n"); break;
-      case 3: LogPrint(t, "================= PLOVE =================\n"); break;
-      case 17: LogPrint(t, "================ QUINTAR ================\n"); break;
-      case 18: LogPrint(t, "================= SOLK ==================\n"); break;
-      default: break;
+      case 1:
+        LogPrint(t, "================= TAVI ==================\n");
+        break;
+      case 2:
+        LogPrint(t, "================ MERAWI =================\n");
+        break;
+      case 3:
+        LogPrint(t, "================= PLOVE =================\n");
+        break;
+      case 17:
+        LogPrint(t, "================ QUINTAR ================\n");
+        break;
+      case 18:
+        LogPrint(t, "================= SOLK ==================\n");
+        break;
+      default:
+        break;
     }
   }
   const LocalTime lt = t.clock.Local();
-  LogPrint(t, "==== LocalTime: %04d/%02d/%02d, %02d:%02d:%02d ====\n", lt.year, lt.month, lt.day, lt.hour,
-           lt.minute, lt.second);
+  LogPrint(t, "==== LocalTime: %04d/%02d/%02d, %02d:%02d:%02d ====\n", lt.year, lt.month, lt.day,
+           lt.hour, lt.minute, lt.second);
 }
 
 uint32_t SettingsFailure(Tool& t) {
@@ -91,14 +107,17 @@ const char* UnavailableFunction(const Tool& t) {
   if ((cm & kFirmwareCheck) != kFirmwareCheck) {
     if (cm == 0x40001) return "/F1";
     if ((cm & 0x40200) == 0x40200 && (cm & kDeviceQuery)) return "2nd_SPI_Version";
-    if ((cm & kDeviceQuery) == 0 && (cm & kFileQuery) == 0 && (cm & kDeviceInfo)) return "Device_Information";
+    if ((cm & kDeviceQuery) == 0 && (cm & kFileQuery) == 0 && (cm & kDeviceInfo))
+      return "Device_Information";
   }
-  const bool normal_path = (cm & (kDeviceQuery | kFileQuery | kDeviceInfo | kGpio | kRegister)) == 0 &&
-                           (cm & kFirmwareCheck) != kFirmwareCheck;
+  const bool normal_path =
+      (cm & (kDeviceQuery | kFileQuery | kDeviceInfo | kGpio | kRegister)) == 0 &&
+      (cm & kFirmwareCheck) != kFirmwareCheck;
   if (!normal_path) return nullptr;
   if (s.CreateECDSASignOnly) return "CreateECDSASignOnly";
   if (s.SCYUpdateOnly) return "SCYUpdateOnly";
-  if (s.SecondSPIReadVerOnly || s.SecondSPIBackUpOnly || s.SecondSPIUpdateOnly || s.SecondSPIDumpOnly)
+  if (s.SecondSPIReadVerOnly || s.SecondSPIBackUpOnly || s.SecondSPIUpdateOnly ||
+      s.SecondSPIDumpOnly)
     return "2nd_SPI";
   if (s.ReadSPIHubFWOnly) return "ReadSPIHubFWOnly";
   if (s.ReadSPIDPFWOnly) return "ReadSPIDPFWOnly";
@@ -136,10 +155,14 @@ uint32_t DeviceQuery(Run& r, uint8_t d) {
   const uint32_t cm = t.ControlMode;
   uint32_t result = 0;
   if (SearchDevice(t, r.link, d, 0, r.in_rom, 0) == 1) {
-    if (cm == 0x40010) result = t.Pd[d].FwVersion;
-    else if (cm == 0x40040) result = t.Dp[1].FwVersion;
-    else if (cm == 0x40080) result = t.Vmm6[1].FwVersion;
-    else if (cm == 0x41000) result = t.Pd[1].BcdDevice;
+    if (cm == 0x40010)
+      result = t.Pd[d].FwVersion;
+    else if (cm == 0x40040)
+      result = t.Dp[1].FwVersion;
+    else if (cm == 0x40080)
+      result = t.Vmm6[1].FwVersion;
+    else if (cm == 0x41000)
+      result = t.Pd[1].BcdDevice;
   }
   CloseDevice(r.link);
   return result;
@@ -147,11 +170,16 @@ uint32_t DeviceQuery(Run& r, uint8_t d) {
 
 uint32_t FileQuery(Tool& t, uint8_t d) {
   switch (t.ControlMode) {
-    case 0x80010: return GetPdBinVersion(t, d);
-    case 0x80001: return GetHubBinVersion(t, 1);
-    case 0x80040: return GetDpBinVersion(t, 1);
-    case 0x80080: return GetVmm6BinVersion(t);
-    default: return 0;
+    case 0x80010:
+      return GetPdBinVersion(t, d);
+    case 0x80001:
+      return GetHubBinVersion(t, 1);
+    case 0x80040:
+      return GetDpBinVersion(t, 1);
+    case 0x80080:
+      return GetVmm6BinVersion(t);
+    default:
+      return 0;
   }
 }
 
@@ -183,7 +211,8 @@ uint32_t RegisterAccess(Run& r, uint8_t d) {
         result = read == 1 ? t.RegAccessValue : read;
       }
     } else if ((cm & 0x400800) == 0x400800) {
-      if (t.set.RWRegEnable) result = WriteRegister(t, r.link, t.RegAccessAddress, t.RegAccessValue, true);
+      if (t.set.RWRegEnable)
+        result = WriteRegister(t, r.link, t.RegAccessAddress, t.RegAccessValue, true);
     } else {
       LogPrint(t, "Access Mode Error.\n");
     }
@@ -442,7 +471,9 @@ uint32_t Finish(Tool& t, uint32_t result) {
 
 }  // namespace
 
-int ExitStatus(uint32_t result) { return result > 255 ? 255 : static_cast<int>(result); }
+int ExitStatus(uint32_t result) {
+  return result > 255 ? 255 : static_cast<int>(result);
+}
 
 uint32_t RunPdflash(Platform& platform, BuildProfile build, int argc, char** argv) {
   Tool t(platform, build);

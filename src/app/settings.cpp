@@ -16,7 +16,8 @@ namespace {
 
 constexpr const char* kSection = "Config";
 
-using Field = std::variant<uint8_t RunSettings::*, uint16_t RunSettings::*, uint32_t RunSettings::*>;
+using Field =
+    std::variant<uint8_t RunSettings::*, uint16_t RunSettings::*, uint32_t RunSettings::*>;
 
 struct IntKey {
   const char* key;
@@ -117,7 +118,9 @@ uint32_t Get(const RunSettings& s, const IntKey& k) {
 
 void Set(RunSettings& s, const IntKey& k, uint32_t v) {
   std::visit(
-      [&](auto member) { s.*member = static_cast<std::remove_reference_t<decltype(s.*member)>>(v); },
+      [&](auto member) {
+        s.*member = static_cast<std::remove_reference_t<decltype(s.*member)>>(v);
+      },
       k.field);
 }
 
@@ -131,42 +134,49 @@ bool ReadText(Tool& t, const char* key, std::string& dest, size_t size) {
 
 // Settings list labels in print order; "" marks where the four extra lines go.
 const char* const kListHead[] = {
-    "LogFile", "DeviceNum", "PD1VID", "PD1PID", "PD1VID2", "PD1PID2", "PD1VID3", "PD1PID3",
-    "PD1RomVID", "PD1RomPID", "Hub1VID", "Hub1PID", "DP1VID", "DP1PID", "HubPDShareSPI",
-    "PDDPShareSPI", "DPStrapping", "Hub1Hub2ShareSPI", "Hub12Strapping", "PDVMM6ShareSPI",
-    "Checklibusb", "DirectDownload", "DisplayFormalVer", "DisplayVPID", "ForceGPIO1Low",
-    "ForceGPIO8Low", "LEDFlicker", "NeedMathChallenge", "NeedUpdateMode", "NoDowngrade",
-    "OutputProgress", "OutputResult", "ResetAfterUpdate", "ReturnZeroAsOK", "RWRegEnable",
-    "SameIDFWMode", "SkipCheckBin", "SkipGPIO8Ctl", "SkipJumpRom", "SPIFlashType",
-    "USBSetAddress", "VolatileSRWrEn", "WinLocationHub", "WinLocationPort", "MacLocationID"};
-const char* const kListFunctions[] = {
-    "BackUpOnly", "CleanFlashOnly", "CreateCRC16Only", "CreatePDImgOnly", "CreateECDSASignOnly",
-    "DownloadImageOnly", "FlashDumpOnly", "FuncTestOnly", "I2CTestOnly", "ReadBinOnly",
-    "ReadSPIHubFWOnly", "ReadSPIPDFWOnly", "ReadSPIDPFWOnly", "ReadVerOnly", "SCYUpdateOnly",
-    "SetBinFlagOnly", "QCModeOnly", "TargetHubVer", "TargetHub2Ver", "TargetPDVer", "TargetDPVer"};
-const char* const kListTail[] = {"2ndSPIForPD", "2ndSPIForHub", "2ndSPIBackUpOnly",
+    "LogFile",          "DeviceNum",        "PD1VID",           "PD1PID",
+    "PD1VID2",          "PD1PID2",          "PD1VID3",          "PD1PID3",
+    "PD1RomVID",        "PD1RomPID",        "Hub1VID",          "Hub1PID",
+    "DP1VID",           "DP1PID",           "HubPDShareSPI",    "PDDPShareSPI",
+    "DPStrapping",      "Hub1Hub2ShareSPI", "Hub12Strapping",   "PDVMM6ShareSPI",
+    "Checklibusb",      "DirectDownload",   "DisplayFormalVer", "DisplayVPID",
+    "ForceGPIO1Low",    "ForceGPIO8Low",    "LEDFlicker",       "NeedMathChallenge",
+    "NeedUpdateMode",   "NoDowngrade",      "OutputProgress",   "OutputResult",
+    "ResetAfterUpdate", "ReturnZeroAsOK",   "RWRegEnable",      "SameIDFWMode",
+    "SkipCheckBin",     "SkipGPIO8Ctl",     "SkipJumpRom",      "SPIFlashType",
+    "USBSetAddress",    "VolatileSRWrEn",   "WinLocationHub",   "WinLocationPort",
+    "MacLocationID"};
+const char* const kListFunctions[] = {"BackUpOnly",      "CleanFlashOnly",      "CreateCRC16Only",
+                                      "CreatePDImgOnly", "CreateECDSASignOnly", "DownloadImageOnly",
+                                      "FlashDumpOnly",   "FuncTestOnly",        "I2CTestOnly",
+                                      "ReadBinOnly",     "ReadSPIHubFWOnly",    "ReadSPIPDFWOnly",
+                                      "ReadSPIDPFWOnly", "ReadVerOnly",         "SCYUpdateOnly",
+                                      "SetBinFlagOnly",  "QCModeOnly",          "TargetHubVer",
+                                      "TargetHub2Ver",   "TargetPDVer",         "TargetDPVer"};
+const char* const kListTail[] = {"2ndSPIForPD",    "2ndSPIForHub",      "2ndSPIBackUpOnly",
                                  "2ndSPIDumpOnly", "2ndSPIReadVerOnly", "2ndSPIUpdateOnly"};
 
 // The functions a key ending in "Only" selects; at most one may be set.
 const char* const kSpecialFunctions[] = {
-    "BackUpOnly", "CleanFlashOnly", "CreateCRC16Only", "CreatePDImgOnly", "CreateECDSASignOnly",
-    "DownloadImageOnly", "FlashDumpOnly", "FuncTestOnly", "I2CTestOnly", "ReadBinOnly",
-    "ReadSPIHubFWOnly", "ReadSPIPDFWOnly", "ReadSPIDPFWOnly", "ReadVerOnly", "SCYUpdateOnly",
-    "SetBinFlagOnly", "QCModeOnly", "2ndSPIReadVerOnly", "2ndSPIBackUpOnly", "2ndSPIDumpOnly",
+    "BackUpOnly",          "CleanFlashOnly",    "CreateCRC16Only",  "CreatePDImgOnly",
+    "CreateECDSASignOnly", "DownloadImageOnly", "FlashDumpOnly",    "FuncTestOnly",
+    "I2CTestOnly",         "ReadBinOnly",       "ReadSPIHubFWOnly", "ReadSPIPDFWOnly",
+    "ReadSPIDPFWOnly",     "ReadVerOnly",       "SCYUpdateOnly",    "SetBinFlagOnly",
+    "QCModeOnly",          "2ndSPIReadVerOnly", "2ndSPIBackUpOnly", "2ndSPIDumpOnly",
     "2ndSPIUpdateOnly"};
 
 // A function switch replaces these file-level functions.
 const char* const kClearedBySwitch[] = {
-    "BackUpOnly", "CleanFlashOnly", "CreateCRC16Only", "SCYUpdateOnly", "CreatePDImgOnly",
-    "CreateECDSASignOnly", "DownloadImageOnly", "FlashDumpOnly", "ReadBinOnly", "ReadVerOnly",
-    "SetBinFlagOnly"};
+    "BackUpOnly",      "CleanFlashOnly",      "CreateCRC16Only",   "SCYUpdateOnly",
+    "CreatePDImgOnly", "CreateECDSASignOnly", "DownloadImageOnly", "FlashDumpOnly",
+    "ReadBinOnly",     "ReadVerOnly",         "SetBinFlagOnly"};
 
 // Functions that neither write nor compare firmware files.
 const char* const kNoFileFunctions[] = {
-    "ReadVerOnly", "BackUpOnly", "CleanFlashOnly", "FlashDumpOnly", "QCModeOnly", "I2CTestOnly",
-    "FuncTestOnly", "CreateECDSASignOnly", "ReadSPIHubFWOnly", "ReadSPIPDFWOnly",
-    "ReadSPIDPFWOnly", "SCYUpdateOnly", "2ndSPIReadVerOnly", "2ndSPIBackUpOnly",
-    "2ndSPIUpdateOnly", "2ndSPIDumpOnly"};
+    "ReadVerOnly",       "BackUpOnly",       "CleanFlashOnly",   "FlashDumpOnly",
+    "QCModeOnly",        "I2CTestOnly",      "FuncTestOnly",     "CreateECDSASignOnly",
+    "ReadSPIHubFWOnly",  "ReadSPIPDFWOnly",  "ReadSPIDPFWOnly",  "SCYUpdateOnly",
+    "2ndSPIReadVerOnly", "2ndSPIBackUpOnly", "2ndSPIUpdateOnly", "2ndSPIDumpOnly"};
 
 template <size_t N>
 bool AnySet(const RunSettings& s, const char* const (&names)[N]) {
@@ -250,8 +260,10 @@ bool CheckDeviceConfig(Tool& t) {
   if (s.DeviceNum != 1) return LogPrint(t, "PD_Tool_Only_Support_1_Device_Number.\n"), false;
   if (s.PD1VID == 0 || s.PD1PID == 0 || s.PD1RomVID == 0 || s.PD1RomPID == 0)
     return LogPrint(t, "PD1_Config_Error\n"), false;
-  if (s.DirectDownload && s.HubPDShareSPI) return LogPrint(t, "HubPDShare_Download_Protect_Error\n"), false;
-  if (s.DirectDownload && s.PDVMM6ShareSPI) return LogPrint(t, "VMM6_Download_Protect_Error\n"), false;
+  if (s.DirectDownload && s.HubPDShareSPI)
+    return LogPrint(t, "HubPDShare_Download_Protect_Error\n"), false;
+  if (s.DirectDownload && s.PDVMM6ShareSPI)
+    return LogPrint(t, "VMM6_Download_Protect_Error\n"), false;
   return true;
 }
 
@@ -298,16 +310,22 @@ void ReadPathsWithoutCheck(Tool& t) {
   if (s.SecondSPIUpdateOnly != 0) {
     // Warnings only: the load goes on.
     if (s.SecondSPIForPD) {
-      if (ReadPath(t, "PD2Bin", t.Pd[2])) LogPrint(t, "    2ndSPI_PD: \"%s\"\n", t.Pd[2].BinPath.c_str());
-      else LogPrint(t, "2ndSPI_PD_Error\n");
+      if (ReadPath(t, "PD2Bin", t.Pd[2]))
+        LogPrint(t, "    2ndSPI_PD: \"%s\"\n", t.Pd[2].BinPath.c_str());
+      else
+        LogPrint(t, "2ndSPI_PD_Error\n");
     }
     if (s.SecondSPIForHub) {
-      if (ReadPath(t, "Hub2Bin", t.Hub[2])) LogPrint(t, "    2ndSPI_Hub: \"%s\"\n", t.Hub[2].BinPath.c_str());
-      else LogPrint(t, "2ndSPI_Hub_Error\n");
+      if (ReadPath(t, "Hub2Bin", t.Hub[2]))
+        LogPrint(t, "    2ndSPI_Hub: \"%s\"\n", t.Hub[2].BinPath.c_str());
+      else
+        LogPrint(t, "2ndSPI_Hub_Error\n");
     }
     if (s.SecondSPIForVMM6) {
-      if (ReadPath(t, "VMM6Bin2", t.Vmm6[2])) LogPrint(t, "    2ndSPI_VMM6: \"%s\"\n", t.Vmm6[2].BinPath.c_str());
-      else LogPrint(t, "2ndSPI_VMM6_Error\n");
+      if (ReadPath(t, "VMM6Bin2", t.Vmm6[2]))
+        LogPrint(t, "    2ndSPI_VMM6: \"%s\"\n", t.Vmm6[2].BinPath.c_str());
+      else
+        LogPrint(t, "2ndSPI_VMM6_Error\n");
     }
   }
 }
@@ -316,7 +334,9 @@ void ReadPathsWithoutCheck(Tool& t) {
 
 void PrintSettings(Tool& t) {
   const RunSettings& s = t.set;
-  auto line = [&](const char* label, const char* key) { LogPrint(t, "    %s=%X\n", label, Get(s, Key(key))); };
+  auto line = [&](const char* label, const char* key) {
+    LogPrint(t, "    %s=%X\n", label, Get(s, Key(key)));
+  };
   LogPrint(t, "----- Setting_From_Setting.ini, Start -----\n");
   for (const char* k : kListHead) line(k, k);
   LogPrint(t, "    ghWnd=%X\n", static_cast<unsigned>(t.ghWnd));
@@ -358,8 +378,10 @@ bool LoadSettings(Tool& t, int argc, char** argv) {
     return false;
   }
   if (s.ReadBinOnly != 0) {
-    if (ReadPath(t, "PD1Bin", t.Pd[1])) GetPdBinVersion(t, 1);
-    else LogPrint(t, "PD1_Bin_error\n");
+    if (ReadPath(t, "PD1Bin", t.Pd[1]))
+      GetPdBinVersion(t, 1);
+    else
+      LogPrint(t, "PD1_Bin_error\n");
     return false;
   }
   if (s.SetBinFlagOnly != 0) return false;

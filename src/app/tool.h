@@ -102,8 +102,8 @@ struct CopyEntry {
 
 // One device slot of the PD, hub, DP or VMM6 table.
 struct DeviceRecord {
-  uint16_t Vid = 0, Pid = 0;     // configured, application firmware
-  uint16_t Vid2 = 0, Pid2 = 0;   // alternative pair, 0 = none
+  uint16_t Vid = 0, Pid = 0;    // configured, application firmware
+  uint16_t Vid2 = 0, Pid2 = 0;  // alternative pair, 0 = none
   uint16_t Vid3 = 0, Pid3 = 0;
   uint16_t RomVid = 0, RomPid = 0;
   uint16_t CurVid = 0, CurPid = 0;
@@ -113,7 +113,7 @@ struct DeviceRecord {
   uint32_t BinVersion = 0;        // firmware file
   uint32_t BinFormalVersion = 0;
   uint32_t BinFlag = 0;
-  uint32_t ProjectId = 0;         // upper 16 bits: chip code
+  uint32_t ProjectId = 0;  // upper 16 bits: chip code
   std::string ChipName;
   std::string BinPath;
 };
@@ -124,7 +124,8 @@ constexpr size_t kPathSize = 260;         // device record paths, tool path
 constexpr size_t kIniNameSize = 260;      // "/INI" file name incl. terminator
 
 struct Tool {
-  Tool(Platform& p, BuildProfile b) : console(p.console), clock(p.clock), host(p.host), bus(p.bus), build(b) {}
+  Tool(Platform& p, BuildProfile b)
+      : console(p.console), clock(p.clock), host(p.host), bus(p.bus), build(b) {}
 
   Console& console;
   Clock& clock;

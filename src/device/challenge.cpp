@@ -30,10 +30,14 @@ bool ParseCoefficientSet(const std::string& text, CoefficientSet& set) {
 
 bool LoadCoefficientSet(Tool& t, uint8_t client, bool for_test, CoefficientSet& set) {
   const char* key = "Default";
-  if (client == 1 && !for_test) key = "Client1";
-  else if (client == 2) key = "Client2";
-  else if (client == 3) key = "Client3";
-  else if (for_test) key = "Test";
+  if (client == 1 && !for_test)
+    key = "Client1";
+  else if (client == 2)
+    key = "Client2";
+  else if (client == 3)
+    key = "Client3";
+  else if (for_test)
+    key = "Test";
   // The file sits next to the executable, whatever "/PATH" made the folder.
   const std::string file = t.exe_dir + kChallengeFile;
   std::string text;
@@ -54,7 +58,8 @@ uint32_t CoefficientTest(Tool& t, uint8_t client) {
   CoefficientSet set;
   if (!LoadCoefficientSet(t, client, true, set)) return 0;
   std::vector<uint16_t> answer(0x10000);
-  for (uint32_t x = 0; x <= 0xFFFF; ++x) answer[x] = ComputeChallengeAnswer(set, static_cast<uint16_t>(x));
+  for (uint32_t x = 0; x <= 0xFFFF; ++x)
+    answer[x] = ComputeChallengeAnswer(set, static_cast<uint16_t>(x));
   // Challenges grouped by answer, ascending, give every (i, j > i) pair in the
   // order a pairwise scan would find them.
   std::vector<std::vector<uint16_t>> by_answer(0x10000);

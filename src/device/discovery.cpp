@@ -88,7 +88,8 @@ namespace {
 bool HasConfiguredIds(const Tool& t, const UsbDeviceInfo& info) {
   const uint16_t vid = Le16(&info.descriptor[8]), pid = Le16(&info.descriptor[10]);
   for (const DeviceRecord& r : t.Pd) {
-    const std::pair<uint16_t, uint16_t> pairs[] = {{r.Vid, r.Pid}, {r.Vid2, r.Pid2}, {r.Vid3, r.Pid3}, {r.RomVid, r.RomPid}};
+    const std::pair<uint16_t, uint16_t> pairs[] = {
+        {r.Vid, r.Pid}, {r.Vid2, r.Pid2}, {r.Vid3, r.Pid3}, {r.RomVid, r.RomPid}};
     for (const auto& [v, p] : pairs)
       if ((v != 0 || p != 0) && v == vid && p == pid) return true;
   }

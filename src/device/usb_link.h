@@ -9,10 +9,10 @@
 namespace pdflash {
 
 struct UsbLink {
-  bool open = false;                // handles-open flag
-  std::unique_ptr<UsbDevice> dev;   // the opened device
-  std::string path;                 // device path of the open device
-  UsbDeviceInfo info;               // the device as enumerated (for its location)
+  bool open = false;               // handles-open flag
+  std::unique_ptr<UsbDevice> dev;  // the opened device
+  std::string path;                // device path of the open device
+  UsbDeviceInfo info;              // the device as enumerated (for its location)
 };
 
 }  // namespace pdflash

@@ -22,15 +22,19 @@ bool VendorTransfer(Tool& t, UsbLink& h, uint8_t type, uint8_t request, uint16_t
 uint32_t ReadRegister(Tool& t, UsbLink& h, uint16_t a, uint8_t& value, bool echo);
 uint32_t WriteRegister(Tool& t, UsbLink& h, uint16_t a, uint8_t value, bool echo);
 uint32_t ReadRegisterBlock(Tool& t, UsbLink& h, uint16_t a, uint8_t* out, uint8_t n, bool echo);
-uint32_t WriteRegisterBlock(Tool& t, UsbLink& h, uint16_t a, const uint8_t* in, uint8_t n, bool echo);
-uint32_t ReadRegisterBlockDescending(Tool& t, UsbLink& h, uint16_t a, uint8_t* out, uint8_t n, bool echo);
+uint32_t WriteRegisterBlock(Tool& t, UsbLink& h, uint16_t a, const uint8_t* in, uint8_t n,
+                            bool echo);
+uint32_t ReadRegisterBlockDescending(Tool& t, UsbLink& h, uint16_t a, uint8_t* out, uint8_t n,
+                                     bool echo);
 uint32_t WriteRegisterBlockDescending(Tool& t, UsbLink& h, uint16_t a, const uint8_t* in, uint8_t n,
                                       bool echo);
 uint32_t SetRegisterBits(Tool& t, UsbLink& h, uint16_t a, uint8_t mask);
 uint32_t PollRegister(Tool& t, UsbLink& h, uint16_t a, uint8_t mask, uint8_t expected);
 uint32_t VdrWrite(Tool& t, UsbLink& h, uint8_t code, bool echo);
-uint32_t I2cWriteCommand(Tool& t, UsbLink& h, uint8_t command, uint16_t length, const uint8_t* data);
-uint32_t I2cReadCommand(Tool& t, UsbLink& h, uint8_t command, uint8_t index, uint16_t length, uint8_t* out);
+uint32_t I2cWriteCommand(Tool& t, UsbLink& h, uint8_t command, uint16_t length,
+                         const uint8_t* data);
+uint32_t I2cReadCommand(Tool& t, UsbLink& h, uint8_t command, uint8_t index, uint16_t length,
+                        uint8_t* out);
 uint32_t ReadTaskStatus(Tool& t, UsbLink& h, uint16_t length, uint8_t* out);
 void GetUsbAddress(Tool& t, UsbLink& h);
 uint32_t ReadChipIdentity(Tool& t, UsbLink& h, uint8_t d, bool echo);

@@ -24,7 +24,8 @@ uint16_t GetCrc16(const uint8_t* b, int32_t len) {
   uint16_t r = 0xFFFF;
   for (int32_t i = 0; i < len; ++i) {
     r ^= b[i];
-    for (int k = 0; k < 8; ++k) r = (r & 1) ? static_cast<uint16_t>((r >> 1) ^ 0xA001) : static_cast<uint16_t>(r >> 1);
+    for (int k = 0; k < 8; ++k)
+      r = (r & 1) ? static_cast<uint16_t>((r >> 1) ^ 0xA001) : static_cast<uint16_t>(r >> 1);
   }
   return static_cast<uint16_t>(r ^ 0xFFFF);
 }
@@ -66,7 +67,8 @@ uint32_t CheckCrc32(Tool& t, const uint8_t* b, uint32_t len, uint8_t print) {
   if (print) LogPrint(t, "    Get_CRC32: 0x%X \n", c);
   if (Le32(b + len - 4) == c) return 1;
   if (print)
-    LogPrint(t, "    SPI_CRC32: 0x%02X%02X%02X%02X \n", b[len - 1], b[len - 2], b[len - 3], b[len - 4]);
+    LogPrint(t, "    SPI_CRC32: 0x%02X%02X%02X%02X \n", b[len - 1], b[len - 2], b[len - 3],
+             b[len - 4]);
   return 0;
 }
 

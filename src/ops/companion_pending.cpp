@@ -5,9 +5,15 @@
 
 namespace pdflash {
 
-uint32_t Vmm6Update(Tool& t, UsbLink&, uint8_t, uint8_t) { return NotAvailable(t, "Vmm6Update"); }
-uint32_t DpFwUpdate(Tool& t, UsbLink&, uint8_t) { return NotAvailable(t, "DpFwUpdate"); }
-uint32_t DpFwBackup(Tool& t, UsbLink&, uint8_t) { return NotAvailable(t, "DpFwBackup"); }
+uint32_t Vmm6Update(Tool& t, UsbLink&, uint8_t, uint8_t) {
+  return NotAvailable(t, "Vmm6Update");
+}
+uint32_t DpFwUpdate(Tool& t, UsbLink&, uint8_t) {
+  return NotAvailable(t, "DpFwUpdate");
+}
+uint32_t DpFwBackup(Tool& t, UsbLink&, uint8_t) {
+  return NotAvailable(t, "DpFwBackup");
+}
 
 bool CompanionUpdatesAvailable(Tool& t) {
   if (t.set.PDDPShareSPI) return NotAvailable(t, "DpFwUpdate"), false;

@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "app/log.h"
+#include "image/bytes.h"
+#include "image/checksum.h"
+
 namespace pdflash {
 
 FileRead ReadFirmwareFile(const Tool& t, const std::string& path, uint32_t capacity,
@@ -21,6 +25,13 @@ FileRead ReadFirmwareFile(const Tool& t, const std::string& path, uint32_t capac
   size = static_cast<uint32_t>(std::fread(buffer.data(), 1, size, f));
   std::fclose(f);
   return FileRead::Ok;
+}
+
+bool ImageCrcMatches(Tool& t, const std::vector<uint8_t>& image, uint32_t size) {
+  const uint16_t crc = size >= 2 ? GetCrc16(image.data(), static_cast<int32_t>(size - 2)) : 0;
+  if (size >= 2 && Le16(&image[size - 2]) == crc) return true;
+  LogPrint(t, "Protection: Bin_CRC16=%04X\n", crc);
+  return false;
 }
 
 }  // namespace pdflash

@@ -17,4 +17,8 @@ enum class FileRead { Ok, OpenFailed, TooLarge };
 FileRead ReadFirmwareFile(const Tool& t, const std::string& path, uint32_t capacity,
                           std::vector<uint8_t>& buffer, uint32_t& size);
 
+// True when the image's last two bytes hold the CRC-16 of the rest; otherwise
+// prints the computed value as a refusal.
+bool ImageCrcMatches(Tool& t, const std::vector<uint8_t>& image, uint32_t size);
+
 }  // namespace pdflash

@@ -21,11 +21,15 @@ constexpr uint16_t kPortSelect = 0x2BFD;
 uint32_t BackupImageSize(uint16_t pid) {
   switch (pid) {
     case 0x0103:
-    case 0x0106: return 0x8000;
+    case 0x0106:
+      return 0x8000;
     case 0x0104:
-    case 0x0105: return 0xC000;
-    case 0x0107: return 0xC800;
-    default: return 0x10000;
+    case 0x0105:
+      return 0xC000;
+    case 0x0107:
+      return 0xC800;
+    default:
+      return 0x10000;
   }
 }
 
@@ -42,7 +46,8 @@ uint32_t ReadRange(Tool& t, UsbLink& h, uint8_t row, uint32_t size, std::vector<
   uint32_t result = 0;
   for (uint32_t o = 0; o < size; o += 32) {
     result = SpiReadData(t, h, FlashRow(row).Read, o, o, 32, buf.data());
-    if (o % 0x400 == 0) LogPrint(t, "\r    reading...%02d%%", static_cast<int>(uint64_t{o} * 100 / size));
+    if (o % 0x400 == 0)
+      LogPrint(t, "\r    reading...%02d%%", static_cast<int>(uint64_t{o} * 100 / size));
     if (result != 1) {
       LogPrint(t, "Protection : SPI_Backup_Read_Fail.\n");
       if (stop_at_failure) break;
@@ -70,7 +75,8 @@ uint32_t PdFwBackup(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
     const uint32_t n = BackupImageSize(t.Pd[d].CurPid);
     bool all_read = true;
     for (uint32_t i = 0; i < kBackupArea / 32; ++i) {
-      const uint32_t r = SpiReadData(t, h, FlashRow(row).Read, kPdCopy1 + 32 * i, 32 * i, 32, buf.data());
+      const uint32_t r =
+          SpiReadData(t, h, FlashRow(row).Read, kPdCopy1 + 32 * i, 32 * i, 32, buf.data());
       if ((32 * i) % 0x400 == 0) LogPrint(t, "\r    reading...%02d%%", (i * 3200) >> 17);
       result = r;
       if (r != 1) {
@@ -81,19 +87,20 @@ uint32_t PdFwBackup(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
     }
     LogPrint(t, "%s", kWipeLine);
     if (Crc16Trailer(buf.data(), n)) LogPrint(t, "    Firmware_1_OK ...\n");
-    if (Crc16Trailer(buf.data() + (PdCopy2(n) - kPdCopy1), n)) LogPrint(t, "    Firmware_2_OK ...\n");
+    if (Crc16Trailer(buf.data() + (PdCopy2(n) - kPdCopy1), n))
+      LogPrint(t, "    Firmware_2_OK ...\n");
     // Both files are written even after a failed read: what was read is kept.
     const bool first_written = WriteAll(one, buf.data(), n);
     const bool written = WriteAll(all, buf.data(), kBackupArea) && first_written;
     if (!written) result = 0;
     if (all_read && written) {
       if (t.set.PDVMM6ShareSPI) result = Vmm6Update(t, h, 0, row);
-      if ((!t.set.PDVMM6ShareSPI || result == 1) && t.set.PDDPShareSPI) result = DpFwBackup(t, h, row);
+      if ((!t.set.PDVMM6ShareSPI || result == 1) && t.set.PDDPShareSPI)
+        result = DpFwBackup(t, h, row);
     }
   }
-  PrintUseTime(t, start);
-  PrintResultBox(t, result == 1 ? "=    PD_FW_Backup_PASS.   =\n" : "=    PD_FW_Backup_FAIL.   =\n");
-  return result;
+  return EndOperation(t, start, result, "=    PD_FW_Backup_PASS.   =\n",
+                      "=    PD_FW_Backup_FAIL.   =\n");
 }
 
 uint32_t PdFlashDump(Tool& t, UsbLink& h, uint8_t flash, uint8_t megabits, uint8_t row) {
@@ -117,7 +124,9 @@ uint32_t PdFlashDump(Tool& t, UsbLink& h, uint8_t flash, uint8_t megabits, uint8
   }
   PrintUseTime(t, start);
   char line[40];
-  FormatText(line, sizeof line, result == 1 ? "=    PD_Flash%d_Dump_OK.   =\n" : "=   PD_Flash%d_Dump_FAIL.  =\n", flash);
+  FormatText(line, sizeof line,
+             result == 1 ? "=    PD_Flash%d_Dump_OK.   =\n" : "=   PD_Flash%d_Dump_FAIL.  =\n",
+             flash);
   PrintResultBox(t, line);
   return result;
 }
@@ -152,7 +161,8 @@ uint32_t PdFlashDump2(Tool& t, UsbLink& h, uint8_t d, uint8_t megabits, uint8_t 
   // The first flash is selected again on every path.
   LogPrint(t, "    Select_1st_SPI\n");
   WriteRegister(t, h, kPortSelect, 0, t.set.DbgMsg != 0);
-  PrintResultBox(t, result == 1 ? "=    PD_Flash2_Dump_OK.   =\n" : "=   PD_Flash2_Dump_FAIL.  =\n");
+  PrintResultBox(t,
+                 result == 1 ? "=    PD_Flash2_Dump_OK.   =\n" : "=   PD_Flash2_Dump_FAIL.  =\n");
   return result;
 }
 

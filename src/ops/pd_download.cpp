@@ -39,7 +39,8 @@ bool AllBlank(const uint8_t* b, size_t n) {
 }
 
 // First 32 bytes of every 4 KiB sector from base over length.
-bool BlankCheck(Tool& t, UsbLink& h, uint8_t row, uint32_t base, uint32_t length, const char* read_error) {
+bool BlankCheck(Tool& t, UsbLink& h, uint8_t row, uint32_t base, uint32_t length,
+                const char* read_error) {
   uint8_t piece[32];
   for (uint32_t o = 0; o < length; o += 0x1000) {
     if (SpiReadData(t, h, FlashRow(row).Read, base + o, 0, 32, piece) != 1) {
@@ -60,10 +61,9 @@ uint32_t PdFwDownload(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
   const RunSettings& s = t.set;
   const uint32_t start = TimeOfDaySeconds(t);
   uint32_t result = 0;
-  auto finish = [&]() {
-    PrintUseTime(t, start);
-    PrintResultBox(t, result == 1 ? "=   PD_FW_Download_PASS.  =\n" : "=   PD_FW_Download_FAIL.  =\n");
-    return result;
+  auto finish = [&] {
+    return EndOperation(t, start, result, "=   PD_FW_Download_PASS.  =\n",
+                        "=   PD_FW_Download_FAIL.  =\n");
   };
   LogPrint(t, "\nPD[%d]_FW_Download_Start...\n", d);
   if (s.PDVMM6ShareSPI) {
@@ -76,18 +76,15 @@ uint32_t PdFwDownload(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
   uint32_t size = 0;
   const FileRead read = ReadFirmwareFile(t, t.Pd[d].BinPath, 0x20000, image, size);
   if (read == FileRead::OpenFailed) return LogPrint(t, "Protection : FW_Open_Fail.\n"), finish();
-  if (read == FileRead::TooLarge) return LogPrint(t, "Protection : FW_Size_%dK_Over.\n", size >> 10), finish();
+  if (read == FileRead::TooLarge)
+    return LogPrint(t, "Protection : FW_Size_%dK_Over.\n", size >> 10), finish();
   if (image[0] != 0x02) return LogPrint(t, "Protection : PDFW_Data[0]_Error.\n"), finish();
   if (CheckPdBin(t, d, image[0x1003], size) != 1) {
     LogPrint(t, "Protection: Bin_Not_Match:PID=%04X, FID=%X, Size=%04X\n", t.Pd[d].CurPid,
              image[0x1003] & 0x0F, size);
     return finish();
   }
-  const uint16_t crc = size >= 2 ? GetCrc16(image.data(), static_cast<int32_t>(size - 2)) : 0;
-  if (size < 2 || Le16(&image[size - 2]) != crc) {
-    LogPrint(t, "Protection: Bin_CRC16=%04X\n", crc);
-    return finish();
-  }
+  if (!ImageCrcMatches(t, image, size)) return finish();
 
   AddProgress(t, 10);
   if (WriteFlashStatus(t, h, row, 0x00, s.DbgMsg) != 1) {
@@ -116,10 +113,9 @@ uint32_t PdFwDownload(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
 uint32_t PdCleanFlash(Tool& t, UsbLink& h, uint8_t d, uint8_t mode, uint8_t row) {
   const uint32_t start = TimeOfDaySeconds(t);
   uint32_t result = 0;
-  auto finish = [&]() {
-    PrintUseTime(t, start);
-    PrintResultBox(t, result == 1 ? "=   PD_Clean_Flash_Done.  =\n" : "=  PD_Clean_Flash_Failed. =\n");
-    return result;
+  auto finish = [&] {
+    return EndOperation(t, start, result, "=   PD_Clean_Flash_Done.  =\n",
+                        "=  PD_Clean_Flash_Failed. =\n");
   };
   LogPrint(t, "\nPD[%d]_Clean_Flash_Mode_%X_Start...\n", d, mode);
   LogPrint(t, "    Are you sure to clean all? 'Y' to continue, others to quit.");
@@ -160,17 +156,17 @@ uint32_t PdCleanFlash(Tool& t, UsbLink& h, uint8_t d, uint8_t mode, uint8_t row)
 uint32_t ImageDownload(Tool& t, UsbLink& h, uint8_t d, uint8_t mode, uint8_t row) {
   const uint32_t start = TimeOfDaySeconds(t);
   uint32_t result = 0;
-  auto finish = [&]() {
-    PrintUseTime(t, start);
-    PrintResultBox(t, result == 1 ? "=   Image_Download_PASS.  =\n" : "=   Image_Download_FAIL.  =\n");
-    return result;
+  auto finish = [&] {
+    return EndOperation(t, start, result, "=   Image_Download_PASS.  =\n",
+                        "=   Image_Download_FAIL.  =\n");
   };
   LogPrint(t, "\nDev[%d]_Download_Image_Mode_%d_Start...\n", d, mode);
   std::vector<uint8_t> image;
   uint32_t size = 0;
   const FileRead read = ReadFirmwareFile(t, t.Pd[d].BinPath, 0x400000, image, size);
   if (read == FileRead::OpenFailed) return LogPrint(t, "Protection : FW_Open_Fail.\n"), finish();
-  if (read == FileRead::TooLarge) return LogPrint(t, "Protection : Image_Size_%dK_Over.\n", size >> 10), finish();
+  if (read == FileRead::TooLarge)
+    return LogPrint(t, "Protection : Image_Size_%dK_Over.\n", size >> 10), finish();
   // An empty image would only erase the chip: refuse it before that.
   if (size == 0) return LogPrint(t, "Protection : FW_Size_%dK_Error.\n", 0), finish();
 

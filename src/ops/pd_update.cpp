@@ -46,12 +46,7 @@ bool LoadImage(Tool& t, uint8_t d, std::vector<uint8_t>& image, uint32_t& size) 
       return false;
     }
   }
-  const uint16_t crc = size >= 2 ? GetCrc16(image.data(), static_cast<int32_t>(size - 2)) : 0;
-  if (size < 2 || Le16(&image[size - 2]) != crc) {
-    LogPrint(t, "Protection: Bin_CRC16=%04X\n", crc);
-    return false;
-  }
-  return true;
+  return ImageCrcMatches(t, image, size);
 }
 
 // Erases the copy's sectors and writes the image there with read-back.
@@ -118,9 +113,8 @@ uint32_t PdFwUpdate(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
   uint32_t result = 0;
   auto final_step = [&]() {
     if (s.LEDFlicker) WriteRegister(t, h, kLedRegister, 0, false);
-    PrintUseTime(t, start);
-    PrintResultBox(t, result == 1 ? "=    PD_FW_Update_PASS.   =\n" : "=    PD_FW_Update_FAIL.   =\n");
-    return result;
+    return EndOperation(t, start, result, "=    PD_FW_Update_PASS.   =\n",
+                        "=    PD_FW_Update_FAIL.   =\n");
   };
 
   if (t.build.CustomerCode == 3 && s.PDVMM6ShareSPI) {

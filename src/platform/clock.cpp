@@ -76,7 +76,10 @@ LocalTime VirtualClock::Local() {
     const int len = kDays[m - 1] + (m == 2 && leap ? 1 : 0);
     if (++d > len) {
       d = 1;
-      if (++m > 12) { m = 1; ++y; }
+      if (++m > 12) {
+        m = 1;
+        ++y;
+      }
     }
   }
   return {y, m, d, rest / 3600, (rest / 60) % 60, rest % 60};

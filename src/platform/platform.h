@@ -50,9 +50,15 @@ class RealClock final : public Clock {
 class VirtualClock final : public Clock {
  public:
   explicit VirtualClock(LocalTime start = {2026, 12, 6, 9, 30, 0}) : start_(start) {}
-  void SleepMs(uint32_t ms) override { now_us_ += uint64_t{ms} * 1000; slept_us_ += uint64_t{ms} * 1000; }
+  void SleepMs(uint32_t ms) override {
+    now_us_ += uint64_t{ms} * 1000;
+    slept_us_ += uint64_t{ms} * 1000;
+  }
   void BusyWaitUs(int32_t us) override {
-    if (us > 0) { now_us_ += static_cast<uint64_t>(us); spun_us_ += static_cast<uint64_t>(us); }
+    if (us > 0) {
+      now_us_ += static_cast<uint64_t>(us);
+      spun_us_ += static_cast<uint64_t>(us);
+    }
   }
   uint64_t NowUs() override { return now_us_; }
   LocalTime Local() override;
@@ -95,7 +101,8 @@ class Host {
   virtual bool PostWindowMessage(uint64_t hwnd, uint32_t msg, uint64_t wparam, int64_t lparam) = 0;
   // Starts a command without a visible window in `dir` and waits for it.
   // False when it could not be started.
-  virtual bool RunHidden(const std::string& command, const std::string& dir, uint32_t& exit_code) = 0;
+  virtual bool RunHidden(const std::string& command, const std::string& dir,
+                         uint32_t& exit_code) = 0;
   virtual std::string GetEnv(const char* name) = 0;
 };
 
@@ -121,10 +128,10 @@ struct SetupPacket {
 
 // One present USB device as the bus enumerates it.
 struct UsbDeviceInfo {
-  std::string path;                       // stable within one enumeration
-  std::array<uint8_t, 18> descriptor{};   // standard device descriptor
-  uint8_t address = 0;                    // bus address; 0 = unknown (Windows)
-  std::string location;                   // "Port_#0001.Hub_#0002" form; empty = unknown
+  std::string path;                      // stable within one enumeration
+  std::array<uint8_t, 18> descriptor{};  // standard device descriptor
+  uint8_t address = 0;                   // bus address; 0 = unknown (Windows)
+  std::string location;                  // "Port_#0001.Hub_#0002" form; empty = unknown
 };
 
 enum class UsbStatus : uint32_t {
@@ -156,7 +163,10 @@ class UsbBus {
   // Explains an open failure to a person (how to get access): whole lines,
   // indented and newline-terminated, ready to print; empty when there is
   // nothing to say.
-  virtual std::string OpenFailureHint(UsbStatus status) { (void)status; return {}; }
+  virtual std::string OpenFailureHint(UsbStatus status) {
+    (void)status;
+    return {};
+  }
 };
 
 // A bus with nothing on it.

@@ -19,7 +19,8 @@ namespace pdflash {
 namespace {
 
 uint16_t HostToNet(uint16_t v) {
-  if constexpr (std::endian::native == std::endian::little) return static_cast<uint16_t>((v << 8) | (v >> 8));
+  if constexpr (std::endian::native == std::endian::little)
+    return static_cast<uint16_t>((v << 8) | (v >> 8));
   return v;
 }
 
@@ -70,26 +71,46 @@ uint32_t ReadThreeAddresses(Tool& t, UsbLink& h, uint8_t number) {
 uint32_t RunFunctionTest(Tool& t, UsbLink* link, uint8_t number) {
   LogPrint(t, "Function_Test_0x%02X\n", number);
   switch (number) {
-    case 0x01: return TextFileToBase64(t);
-    case 0x02: return Base64FileToText(t);
-    case 0x03: return Ipv4Test(t);
-    case 0x04: return CoefficientTest(t, 3);
-    default: break;
+    case 0x01:
+      return TextFileToBase64(t);
+    case 0x02:
+      return Base64FileToText(t);
+    case 0x03:
+      return Ipv4Test(t);
+    case 0x04:
+      return CoefficientTest(t, 3);
+    default:
+      break;
   }
   if (link != nullptr && number >= 0x80) {
     UsbLink& h = *link;
     switch (number) {
       case 0x80:
-      case 0x81: return SelectSpiPort(t, h, number);
-      case 0x82: return ReadThreeAddresses(t, h, number);
-      case 0x86: return PdFlashDump2(t, h, 1, 4, 0);
-      case 0x90: return WriteFlashStatus(t, h, 0, 0x00, 1);
-      case 0x91: return CheckFlashSize(t, h, 0, 0, 1);
-      case 0x92: return MathChallenge(t, h, t.set.NeedMathChallenge);
-      case 0x83: case 0x84: case 0x85: case 0x87: case 0x88: case 0x89: case 0x8A: case 0x8B:
-      case 0x8C: case 0x8D:
+      case 0x81:
+        return SelectSpiPort(t, h, number);
+      case 0x82:
+        return ReadThreeAddresses(t, h, number);
+      case 0x86:
+        return PdFlashDump2(t, h, 1, 4, 0);
+      case 0x90:
+        return WriteFlashStatus(t, h, 0, 0x00, 1);
+      case 0x91:
+        return CheckFlashSize(t, h, 0, 0, 1);
+      case 0x92:
+        return MathChallenge(t, h, t.set.NeedMathChallenge);
+      case 0x83:
+      case 0x84:
+      case 0x85:
+      case 0x87:
+      case 0x88:
+      case 0x89:
+      case 0x8A:
+      case 0x8B:
+      case 0x8C:
+      case 0x8D:
         return NotAvailable(t, "Security_IC_Test");
-      default: break;
+      default:
+        break;
     }
   }
   LogPrint(t, "dev_handle = %X\n", link && link->dev ? 1u : 0u);
