@@ -138,7 +138,7 @@ TEST(FlashDump2, SecondFlashThroughFunctionTest86) {
     EXPECT_THAT(r.p.out, HasSubstr("s\n    Select_1st_SPI\n\n===========================\n"));
     const auto writes = RegisterWrites(r.board.log, kPortSelect);
     EXPECT_EQ(Taken(r.board.log, writes), c.selects);
-    EXPECT_EQ(r.board.log[writes.back()].data[0], 0);
+    EXPECT_TRUE(!writes.empty() && r.board.log[writes.back()].data[0] == 0);  // the last one tried
     EXPECT_EQ(FileExists(r.p.File("PDFlash2Dump.bin")), c.result == 1);
     if (c.result == 1) {
       EXPECT_TRUE(ReadBytes(r.p.File("PDFlash2Dump.bin")) == Background(0x80000, 2));
