@@ -1,97 +1,91 @@
-// Helpers for whole-program runs against the virtual device: reading the
-// transfer log, the progress output and the flash afterwards.
+// Helpers for whole-program runs against the virtual device: a prepared
+// board, the transfer log, the progress output and the flash afterwards.
 #pragma once
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <cctype>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <string>
-#include <vector>
+#include <optional>
+#include <set>
 
-#include "app/tool.h"
 #include "device/discovery.h"
-#include "device/usb_link.h"
-#include "sim/sim_bus.h"
 #include "support/sim_board.h"
 
 namespace pdflash::test {
 
-// Request codes of the wire.
-inline constexpr uint8_t kRegisterRequest = 0xE0;
-inline constexpr uint8_t kReadData = 0xC4;
-inline constexpr uint8_t kReadStatus = 0xC2;
-inline constexpr uint8_t kChipErase = 0xD1;
-inline constexpr uint8_t kSectorErase = 0xD2;
-inline constexpr uint8_t kFlashCommand = 0xD4;
-inline constexpr uint8_t kWriteStatus = 0xD8;
-inline constexpr uint8_t kProgram = 0xDC;
+using ::testing::HasSubstr;
+using Log = std::vector<sim::TransferRecord>;
+
+// Request codes of the wire; kToRom and then kReset switch the controller to ROM code.
+inline constexpr uint8_t kRegisterRequest = 0xE0, kReadData = 0xC4, kReadStatus = 0xC2,
+                         kChipErase = 0xD1, kSectorErase = 0xD2, kFlashCommand = 0xD4,
+                         kWriteStatus = 0xD8, kProgram = 0xDC, kToRom = 0xA0, kReset = 0xB0;
 
 inline uint32_t FlashAddress(const SetupPacket& s) {
   return uint32_t{s.wIndex} << 8 | s.wValue >> 8;
 }
 
-// Flash addresses of the accepted requests of one kind, in wire order.
-inline std::vector<uint32_t> RequestAddresses(const std::vector<sim::TransferRecord>& log,
-                                              uint8_t request, int device = 0) {
-  std::vector<uint32_t> out;
-  for (const auto& r : log)
-    if (r.ok && r.device == device && r.setup.bRequest == request)
-      out.push_back(FlashAddress(r.setup));
-  return out;
+// Log positions of the requests of these kinds to one device.
+inline std::vector<size_t> Where(const Log& log, std::initializer_list<uint8_t> kinds,
+                                 int device = 0) {
+  std::vector<size_t> at;
+  for (size_t i = 0; i < log.size(); ++i)
+    if (log[i].device == device &&
+        std::find(kinds.begin(), kinds.end(), log[i].setup.bRequest) != kinds.end())
+      at.push_back(i);
+  return at;
 }
 
-inline size_t CountRequests(const std::vector<sim::TransferRecord>& log, uint8_t request,
-                            int device = 0) {
-  return RequestAddresses(log, request, device).size();
+inline size_t CountRequests(const Log& log, uint8_t request, int device = 0) {
+  return Where(log, {request}, device).size();
 }
 
-// True when any request that changes flash contents reached the device.
-inline bool ChangesFlash(const std::vector<sim::TransferRecord>& log) {
-  for (const auto& r : log) {
-    const uint8_t q = r.setup.bRequest;
-    if (r.ok && (q == kChipErase || q == kSectorErase || q == kProgram)) return true;
+inline bool ChangesFlash(const Log& log) {
+  return !Where(log, {kChipErase, kSectorErase, kProgram}).empty();
+}
+
+// Log positions of the single-byte writes to one register.
+inline std::vector<size_t> RegisterWrites(const Log& log, uint16_t address) {
+  std::vector<size_t> at;
+  for (size_t i = 0; i < log.size(); ++i) {
+    const SetupPacket& s = log[i].setup;
+    if (s.bmRequestType == 0x40 && s.bRequest == kRegisterRequest && (s.wValue & 0xFF) == 0x02 &&
+        (s.wValue >> 8 | s.wIndex << 8) == address && !log[i].data.empty())
+      at.push_back(i);
   }
-  return false;
+  return at;
 }
 
-// Values written to one register (single-byte register writes), in order;
-// `ok_only` drops the writes the device refused.
-inline std::vector<uint8_t> RegisterWrites(const std::vector<sim::TransferRecord>& log,
-                                           uint16_t address, bool ok_only = true) {
-  std::vector<uint8_t> out;
-  for (const auto& r : log) {
-    const SetupPacket& s = r.setup;
-    if (s.bmRequestType != 0x40 || s.bRequest != kRegisterRequest || (s.wValue & 0xFF) != 0x02)
-      continue;
-    if ((s.wValue >> 8 | s.wIndex << 8) != address || r.data.empty()) continue;
-    if (r.ok || !ok_only) out.push_back(r.data[0]);
-  }
-  return out;
+// The values of those writes that the device took.
+inline std::vector<uint8_t> Taken(const Log& log, const std::vector<size_t>& writes) {
+  std::vector<uint8_t> v;
+  for (size_t i : writes)
+    if (log[i].ok) v.push_back(log[i].data[0]);
+  return v;
 }
 
-// The percentages of the "Progress = NNN" lines.
-inline std::vector<int> ProgressLines(const std::string& out) {
-  std::vector<int> p;
+// "Progress = NNN" lines on the console and, with `files`, the "NNN.txt"
+// markers in the tool's folder, each holding its own name.
+inline void ExpectProgress(const Program& p, const std::vector<int>& percents, bool files = true) {
+  std::vector<int> lines;
   const std::string key = "Progress = ";
-  for (size_t at = out.find(key); at != std::string::npos; at = out.find(key, at + 1))
-    p.push_back(std::stoi(out.substr(at + key.size(), 3)));
-  return p;
-}
-
-// "NNN.txt" marker files in a folder, sorted by name.
-inline std::vector<std::string> MarkerFiles(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+  for (size_t at = p.out.find(key); at != std::string::npos; at = p.out.find(key, at + 1))
+    lines.push_back(std::stoi(p.out.substr(at + key.size(), 3)));
+  EXPECT_EQ(lines, percents);
+  if (!files) return;
+  std::set<std::string> expected, found;
+  for (int v : percents) expected.insert(std::to_string(1000 + v).substr(1) + ".txt");
+  for (const auto& e : std::filesystem::directory_iterator(p.dir.path())) {
     const std::string n = e.path().filename().string();
-    if (n.size() == 7 && n.substr(3) == ".txt" && std::isdigit(static_cast<unsigned char>(n[0])) &&
-        std::isdigit(static_cast<unsigned char>(n[1])) &&
-        std::isdigit(static_cast<unsigned char>(n[2])))
-      names.push_back(n);
+    if (n.size() == 7 && n.substr(3) == ".txt" && n.find_first_not_of("0123456789") == 3) {
+      found.insert(n);
+      EXPECT_EQ(ReadFile(p.File(n)), n);
+    }
   }
-  std::sort(names.begin(), names.end());
-  return names;
+  EXPECT_EQ(found, expected);
 }
 
 // Bytes from 0x10 to 0xFE: an erase shows wherever it happened, and no
@@ -117,72 +111,85 @@ inline bool Same(const std::vector<uint8_t>& flash, uint32_t address,
          std::equal(bytes.begin(), bytes.end(), flash.begin() + address);
 }
 
-inline bool AllFF(const std::vector<uint8_t>& flash, uint32_t from, uint32_t to) {
-  return std::all_of(flash.begin() + from, flash.begin() + to, [](uint8_t b) { return b == 0xFF; });
-}
-
-// A controller family with the firmware files it takes.
-struct ChipKind {
-  uint32_t size;                  // image size the chip takes
-  std::vector<std::string> keys;  // device.ini keys of its identity
-  uint32_t version;               // a version whose first byte is its FID
-};
-
-inline ChipKind Chip32K() {
-  return {0x8000, {"Identity=B0"}, 0x0D010100};
-}
-inline ChipKind Chip50K() {
-  return {0xC800, {"Identity=C0"}, 0x0E010100};
-}
-inline ChipKind Chip64K() {
-  return {0x10000, {"Identity=FF", "ExtIdHigh=35", "ExtIdLow=96"}, 0xA1010100};
-}
-
-inline std::vector<uint8_t> Firmware(uint32_t size, uint32_t version, uint32_t seed = 1) {
-  fwgen::PdFirmwareSpec spec;
-  spec.size = size;
-  spec.version = version;
-  spec.seed = seed;
-  return fwgen::MakePdFirmware(spec);
-}
-
 inline uint32_t Copy2(uint32_t size) {
   return size == 0x8000 ? 0x28000 : 0x30000;
 }
 
+inline bool BothCopies(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& image) {
+  return Same(flash, 0x20000, image) && Same(flash, Copy2(uint32_t(image.size())), image);
+}
+
+// A controller family: the image size it takes, the device.ini keys of its
+// identity, and a version whose first byte is its FID.
+struct ChipKind {
+  uint32_t size;
+  std::vector<std::string> keys;
+  uint32_t version;
+};
+inline const ChipKind kChip32K = {0x8000, {"Identity=B0"}, 0x0D010100};
+inline const ChipKind kChip50K = {0xC800, {"Identity=C0"}, 0x0E010100};
+inline const ChipKind kChip64K = {
+    0x10000, {"Identity=FF", "ExtIdHigh=35", "ExtIdLow=96"}, 0xA1010100};
+
+inline std::vector<uint8_t> Firmware(uint32_t size, uint32_t version, uint32_t seed = 1) {
+  fwgen::PdFirmwareSpec spec;
+  spec.size = size, spec.version = version, spec.seed = seed;
+  return fwgen::MakePdFirmware(spec);
+}
+
+// A board whose flash is patterned, with `old` in the chosen copies.
+struct Rig {
+  explicit Rig(const std::vector<std::string>& keys = {},
+               const std::vector<uint8_t>& old = Firmware(0xC800, 0x0E010100, 5), bool copy1 = true,
+               bool copy2 = true) {
+    board.Init(keys);
+    board.Load(0, Background(static_cast<uint32_t>(board.Flash().size())));
+    board.LoadFirmware(old, copy1, copy2);
+    before = board.Flash();
+  }
+  // One run with `settings` ahead of the board's IDs (the first entry of a
+  // key wins); `file` becomes new.bin, the PD file.
+  uint32_t Run(const std::string& settings, std::optional<std::vector<uint8_t>> file = {},
+               const std::string& input = "") {
+    if (file) WriteBytes(p.File("new.bin"), *file);
+    p.Settings(settings + kBoardIds + (file ? "PD1Bin=new.bin\n" : ""));
+    p.console.input = input;
+    before = board.Flash();
+    return board.Run();
+  }
+  // No erase or program request went out and the flash kept every byte.
+  bool Untouched() const { return !ChangesFlash(board.log) && board.Flash() == before; }
+
+  Program p;
+  SimBoard board{p};
+  std::vector<uint8_t> before;  // the flash as the last run found it
+};
+
 // An operation called on its own against the board, for the paths a whole
-// run cannot reach. The board's state is saved when it goes.
-class BoardOp {
- public:
-  BoardOp(Program& p, SimBoard& board)
-      : bus_(board.dir(), p.clock, p.File("Challenge.ini")),
-        platform_{p.console, p.clock, p.host, bus_},
-        t(platform_, BuildProfile{}) {
+// run cannot reach, with device 1 found as a run finds it. The board's state
+// is saved when it goes.
+struct BoardOp {
+  explicit BoardOp(Rig& r)
+      : bus(r.board.dir(), r.p.clock, r.p.File("Challenge.ini")),
+        platform{r.p.console, r.p.clock, r.p.host, bus},
+        t(platform, BuildProfile{}) {
     std::string error;
-    loaded_ = bus_.Load(error);
-    t.cwd = t.exe_dir = p.dir.path();
-    DeviceRecord& r = t.Pd[1];
-    r.Vid = 0x2109, r.Pid = 0x0107, r.RomVid = 0x2109, r.RomPid = 0x1107;
+    uint8_t in_rom = 0;
+    t.cwd = t.exe_dir = r.p.dir.path();
+    DeviceRecord& d = t.Pd[1];
+    d.Vid = 0x2109, d.Pid = 0x0107, d.RomVid = 0x2109, d.RomPid = 0x1107;
+    open = bus.Load(error) && SearchDevice(t, link, 1, 0, in_rom, 0) == 1;
   }
   ~BoardOp() {
     CloseDevice(link);
-    bus_.Save();
+    bus.Save();
   }
-  // Finds device 1 as the run would; true when it is open.
-  bool Open() {
-    uint8_t in_rom = 0;
-    return loaded_ && SearchDevice(t, link, 1, 0, in_rom, 0) == 1;
-  }
-  const std::vector<sim::TransferRecord>& log() const { return bus_.Log(); }
 
- private:
-  sim::SimBus bus_;
-  Platform platform_;
-  bool loaded_ = false;
-
- public:
+  sim::SimBus bus;
+  Platform platform;
   Tool t;
   UsbLink link;
+  bool open = false;
 };
 
 }  // namespace pdflash::test

@@ -1,66 +1,33 @@
 // The update's settings around the write itself: expert mode, the LED
-// register, the reset afterwards, a device already in ROM code, the unlock
-// challenge, and the result as a controlling application receives it.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <cstdio>
-
+// register, the reset afterwards, a device already in ROM code and the unlock
+// challenge.
 #include "scenario/scenario_support.h"
 
 namespace pdflash::test {
 namespace {
 
-using ::testing::HasSubstr;
-
-constexpr uint16_t kLed = 0x2A16;
-
-size_t FirstFlashChange(const std::vector<sim::TransferRecord>& log) {
-  for (size_t i = 0; i < log.size(); ++i)
-    if (log[i].setup.bRequest == kSectorErase || log[i].setup.bRequest == kProgram) return i;
-  return log.size();
+size_t FirstFlashChange(const Log& log) {
+  const auto at = Where(log, {kSectorErase, kProgram});
+  return at.empty() ? log.size() : at[0];
 }
 
-size_t LastFlashRequest(const std::vector<sim::TransferRecord>& log) {
-  size_t last = 0;
-  for (size_t i = 0; i < log.size(); ++i) {
-    const uint8_t q = log[i].setup.bRequest;
-    if (q == kReadData || q == kReadStatus || q == kSectorErase || q == kProgram ||
-        q == kFlashCommand)
-      last = i;
-  }
-  return last;
-}
-
-size_t IndexOfRegisterWrite(const std::vector<sim::TransferRecord>& log, uint16_t address,
-                            uint8_t value) {
-  for (size_t i = 0; i < log.size(); ++i) {
-    const SetupPacket& s = log[i].setup;
-    if (s.bRequest == kRegisterRequest && s.bmRequestType == 0x40 && (s.wValue & 0xFF) == 0x02 &&
-        (s.wValue >> 8 | s.wIndex << 8) == address && log[i].data.at(0) == value)
-      return i;
-  }
-  return log.size();
+size_t LastFlashRequest(const Log& log) {
+  const auto at = Where(log, {kReadData, kReadStatus, kSectorErase, kProgram, kFlashCommand});
+  return at.empty() ? 0 : at.back();
 }
 
 // A share setting of 2 updates only the companion chips: the PD flash is not
 // touched and the PD file is not even read, yet the reset still follows.
 TEST(UpdateModes, ExpertModeLeavesThePdFlashAlone) {
-  Program p;
-  SimBoard board(p);
-  board.Init();
-  board.LoadFirmware(Firmware(0xC800, 0x0E010100), true, true);
-  const auto before = board.Flash();
-  WriteBytes(p.File("new.bin"), {0x00});  // no PD image at all
-  p.Settings(std::string(kBoardIds) +
-             "PD1Bin=new.bin\nHubPDShareSPI=2\nHub1Bin=hub.bin\nResetAfterUpdate=1\n");
-  EXPECT_EQ(board.Run(), 1u) << p.out;
-  EXPECT_THAT(p.out, HasSubstr("Expert_Mode: Only_Update_Share_Device.\n"));
-  EXPECT_THAT(p.out, HasSubstr("=    PD_FW_Update_PASS.   =\n"));
-  EXPECT_FALSE(ChangesFlash(board.log));
-  EXPECT_EQ(board.log.back().setup.bRequest, 0xB0);
-  EXPECT_TRUE(board.Flash() == before);
-  EXPECT_THAT(board.DeviceIni(), HasSubstr("Mode=App"));
+  Rig r;
+  const std::vector<uint8_t> no_image = {0x00};
+  EXPECT_EQ(r.Run("HubPDShareSPI=2\nHub1Bin=hub.bin\nResetAfterUpdate=1\n", no_image), 1u)
+      << r.p.out;
+  EXPECT_THAT(r.p.out, HasSubstr("Expert_Mode: Only_Update_Share_Device.\n"));
+  EXPECT_THAT(r.p.out, HasSubstr("=    PD_FW_Update_PASS.   =\n"));
+  EXPECT_TRUE(r.Untouched());
+  EXPECT_EQ(r.board.log.back().setup.bRequest, kReset);
+  EXPECT_THAT(r.board.DeviceIni(), HasSubstr("Mode=App"));
 }
 
 // Register 0x2A16 is 1 for the whole operation and 0 after it, whichever way
@@ -69,11 +36,11 @@ TEST(UpdateModes, LedFlickerFramesTheOperationOnEveryPath) {
   const auto image = Firmware(0xC800, 0x0E010200, 9);
   auto bad_crc = image;
   bad_crc[0x100] ^= 0xFF;
-  uint32_t program_transfer = 0;  // a program request of the uncut run, counted from 1
+  size_t program = 0;  // transfer number of a program request of the uncut run
   struct Case {
     const char* name;
     std::vector<uint8_t> file;
-    bool cut_write;
+    bool cut;
     uint32_t result;
     const char* line;
   };
@@ -81,52 +48,35 @@ TEST(UpdateModes, LedFlickerFramesTheOperationOnEveryPath) {
                         Case{"refused", bad_crc, false, 0, "Protection: Bin_CRC16="},
                         Case{"write_fails", image, true, 0, "Write_FW1_Fail\n"}}) {
     SCOPED_TRACE(c.name);
-    Program p;
-    SimBoard board(p);
-    std::vector<std::string> keys;
-    if (c.cut_write) keys.push_back("FailTransfer=" + Hex(program_transfer));
-    board.Init(keys);
-    board.LoadFirmware(Firmware(0xC800, 0x0E010100), true, true);
-    WriteBytes(p.File("new.bin"), c.file);
-    p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\nLEDFlicker=1\n");
-    EXPECT_EQ(board.Run(), c.result) << p.out;
-    EXPECT_THAT(p.out, HasSubstr(c.line));
-    EXPECT_EQ(RegisterWrites(board.log, kLed), (std::vector<uint8_t>{1, 0}));
-    const size_t on = IndexOfRegisterWrite(board.log, kLed, 1),
-                 off = IndexOfRegisterWrite(board.log, kLed, 0);
-    EXPECT_LT(on, FirstFlashChange(board.log));
-    EXPECT_GT(off, LastFlashRequest(board.log));
-    EXPECT_TRUE(ValidCopy(board.Flash(), 0x20000, 0xC800));
-    if (program_transfer == 0) {
-      size_t programs = 0;
-      for (size_t i = 0; i < board.log.size() && !program_transfer; ++i)
-        if (board.log[i].setup.bRequest == kProgram && ++programs == 100)
-          program_transfer = static_cast<uint32_t>(i + 1);
-    }
+    Rig r({"FailTransfer=" + Hex(c.cut ? program : 0)});
+    EXPECT_EQ(r.Run("LEDFlicker=1\n", c.file), c.result) << r.p.out;
+    EXPECT_THAT(r.p.out, HasSubstr(c.line));
+    const auto led = RegisterWrites(r.board.log, 0x2A16);
+    EXPECT_EQ(Taken(r.board.log, led), (std::vector<uint8_t>{1, 0}));
+    ASSERT_EQ(led.size(), 2u);
+    EXPECT_LT(led[0], FirstFlashChange(r.board.log));
+    EXPECT_GT(led[1], LastFlashRequest(r.board.log));
+    EXPECT_TRUE(ValidCopy(r.board.Flash(), 0x20000, 0xC800));
+    if (!program) program = Where(r.board.log, {kProgram}).at(99) + 1;
   }
 }
 
 // With the reset the device restarts into the new firmware; without it, it
-// stays in ROM code. A device that is in ROM code from the start gets no
-// jump request at all.
+// stays in ROM code. A device in ROM code from the start is not sent there.
+// Block-protect bits are no obstacle: the status register is cleared first.
 TEST(UpdateModes, FromRomCodeAndTheResetAfterwards) {
-  for (bool reset : {true, false}) {
-    SCOPED_TRACE(reset ? "reset" : "no reset");
-    Program p;
-    SimBoard board(p);
-    board.Init({"Mode=Rom"});
-    board.LoadFirmware(Firmware(0xC800, 0x0E010100), true, false);
+  for (auto [rom, reset] :
+       {std::pair{true, true}, std::pair{true, false}, std::pair{false, true}}) {
+    SCOPED_TRACE(std::string(rom ? "from ROM code" : "from firmware") + (reset ? ", reset" : ""));
+    Rig r({rom ? "Mode=Rom" : "Mode=App", "FlashStatus=1C"}, Firmware(0xC800, 0x0E010100), true,
+          false);
     const auto image = Firmware(0xC800, 0x0E010200, 9);
-    WriteBytes(p.File("new.bin"), image);
-    p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\n" + (reset ? "ResetAfterUpdate=1\n" : ""));
-    EXPECT_EQ(board.Run(), 1u) << p.out;
-    EXPECT_EQ(CountRequests(board.log, 0xA0), 0u);
-    EXPECT_EQ(CountRequests(board.log, 0xB0), reset ? 1u : 0u);
-    if (reset) {
-      EXPECT_EQ(board.log.back().setup.bRequest, 0xB0);
-    }
-    EXPECT_TRUE(Same(board.Flash(), 0x20000, image) && Same(board.Flash(), 0x30000, image));
-    EXPECT_EQ(board.Run({"/F0"}), reset ? 0x0E010200u : 0x35000100u) << p.out;
+    EXPECT_EQ(r.Run(reset ? "ResetAfterUpdate=1\n" : "", image), 1u) << r.p.out;
+    EXPECT_EQ(CountRequests(r.board.log, kToRom), rom ? 0u : 1u);
+    EXPECT_EQ(CountRequests(r.board.log, kReset), (rom ? 0u : 1u) + (reset ? 1u : 0u));
+    EXPECT_EQ(r.board.log.back().setup.bRequest == kReset, reset);
+    EXPECT_TRUE(BothCopies(r.board.Flash(), image));
+    EXPECT_EQ(r.board.Run({"/F0"}), reset ? 0x0E010200u : 0x35000100u) << r.p.out;
   }
 }
 
@@ -144,7 +94,7 @@ TEST(UpdateModes, UnlockChallenge) {
     const char* start;  // device.ini key, or a settings line with '\n'
     uint32_t result;
     const char* line;
-    size_t answers;  // answer requests: the answer, and the counter sent back to lock
+    size_t answers;
   };
   for (const Case& c :
        {Case{"enabled_file", "1", 0x291A, true, "", 1, "=    PD_FW_Update_PASS.   =\n", 1},
@@ -162,84 +112,34 @@ TEST(UpdateModes, UnlockChallenge) {
     SCOPED_TRACE(c.name);
     const std::string start = c.start;
     const bool setting = start.find('\n') != std::string::npos;
-    Program p;
-    SimBoard board(p);
     std::vector<std::string> keys = {"ChallengeClient=1", "AppVID=" + Hex(c.vid, 4)};
     if (!setting && !start.empty()) keys.push_back(start);
-    board.Init(keys);
-    fwgen::PdFirmwareSpec old_fw;
-    old_fw.vid = c.vid;
-    board.LoadFirmware(fwgen::MakePdFirmware(old_fw), true, true);
-    const auto before = board.Flash();
-    fwgen::PdFirmwareSpec new_fw = old_fw;
-    new_fw.version = 0x0E010200;
-    if (c.flagged) new_fw.flag = 0x80000000;
-    const auto image = fwgen::MakePdFirmware(new_fw);
-    WriteBytes(p.File("new.bin"), image);
-    p.Settings("PD1VID=" + Hex(c.vid, 4) + "\n" + kBoardIds + "PD1Bin=new.bin\nNeedMathChallenge=" +
-               c.need + "\n" + (setting ? start : std::string()));
-    EXPECT_EQ(board.Run(), c.result) << p.out;
-    EXPECT_THAT(p.out, HasSubstr(c.line));
-
-    std::vector<size_t> answers;
-    for (size_t i = 0; i < board.log.size(); ++i) {
-      const SetupPacket& q = board.log[i].setup;
-      if (q.bmRequestType == 0x40 && q.bRequest == kRegisterRequest && q.wValue == 0x000E)
+    fwgen::PdFirmwareSpec fw;
+    fw.vid = c.vid;
+    Rig r(keys, fwgen::MakePdFirmware(fw));
+    fw.version = 0x0E010200;
+    if (c.flagged) fw.flag = 0x80000000;
+    const auto image = fwgen::MakePdFirmware(fw);
+    const std::string settings = "PD1VID=" + Hex(c.vid, 4) + "\nNeedMathChallenge=" + c.need + "\n";
+    EXPECT_EQ(r.Run(settings + (setting ? start : ""), image), c.result) << r.p.out;
+    EXPECT_THAT(r.p.out, HasSubstr(c.line));
+    std::vector<size_t> answers;  // the answer, and the counter sent back to lock
+    for (size_t i : Where(r.board.log, {kRegisterRequest}))
+      if (r.board.log[i].setup.bmRequestType == 0x40 && r.board.log[i].setup.wValue == 0x000E)
         answers.push_back(i);
-    }
     EXPECT_EQ(answers.size(), c.answers);
     if (c.result == 1) {
-      EXPECT_TRUE(Same(board.Flash(), 0x20000, image) && Same(board.Flash(), 0x30000, image));
+      EXPECT_TRUE(BothCopies(r.board.Flash(), image));
     } else {
-      EXPECT_FALSE(ChangesFlash(board.log));
-      EXPECT_TRUE(board.Flash() == before);
-      EXPECT_THAT(board.DeviceIni(), HasSubstr("Mode=App"));
+      EXPECT_TRUE(r.Untouched());
+      EXPECT_THAT(r.board.DeviceIni(), HasSubstr("Mode=App"));
     }
     if (setting) {
-      EXPECT_EQ(CountRequests(board.log, 0xB0) + CountRequests(board.log, 0xA0), 0u);
+      EXPECT_EQ(CountRequests(r.board.log, kReset) + CountRequests(r.board.log, kToRom), 0u);
       ASSERT_EQ(answers.size(), 2u);
-      EXPECT_LT(answers[0], FirstFlashChange(board.log));
-      EXPECT_GT(answers[1], LastFlashRequest(board.log));
-      EXPECT_THAT(ReadFile(board.dir() + "/state.ini"), HasSubstr("ChallengeCounter=0000"));
-    }
-  }
-}
-
-// What a controlling application reads: the time line, the box, the return
-// line with its prefix, Result.txt and the exit code.
-TEST(UpdateModes, ResultAsTheControllerSeesIt) {
-  for (bool good : {true, false}) {
-    SCOPED_TRACE(good ? "pass" : "fail");
-    Program p;
-    SimBoard board(p);
-    const ChipKind chip = Chip64K();
-    board.Init(chip.keys);
-    board.LoadFirmware(Firmware(chip.size, chip.version), true, true);
-    auto image = Firmware(chip.size, chip.version + 0x100, 9);
-    if (!good) image[0] = 0x01;
-    WriteBytes(p.File("new.bin"), image);
-    p.Settings(std::string(kBoardIds) + "PD1Bin=new.bin\nReturnZeroAsOK=1\nOutputResult=1\n");
-    EXPECT_EQ(board.Run(), good ? 0u : 1u) << p.out;
-    EXPECT_THAT(p.out, HasSubstr(good ? "\n===========================\n=    PD_FW_Update_PASS.   "
-                                        "=\n===========================\n"
-                                      : "\n===========================\n=    PD_FW_Update_FAIL.   "
-                                        "=\n===========================\n"));
-    EXPECT_THAT(p.out,
-                HasSubstr(good ? "Success, Return_Value = 0x0\n" : "Failed, Return_Value = 0x1\n"));
-    EXPECT_EQ(ReadFile(p.File("Result.txt")), good ? "0x00000000" : "0x00000001");
-
-    // Minutes and seconds of the operation's own time on the board's clock.
-    int minutes = -1, seconds = -1;
-    const size_t at = p.out.find("    Use_Time = ");
-    ASSERT_NE(at, std::string::npos);
-    ASSERT_EQ(std::sscanf(p.out.c_str() + at, "    Use_Time = %dm %ds\n", &minutes, &seconds), 2);
-    EXPECT_LT(seconds, 60);
-    size_t start = 0;
-    while (start < board.log.size() && board.log[start].setup.bRequest != kFlashCommand) ++start;
-    const double spent = good ? (board.log.back().time_us - board.log[start].time_us) / 1e6 : 0;
-    EXPECT_NEAR(minutes * 60 + seconds, spent, 1.0);
-    if (good) {
-      EXPECT_GE(minutes, 1);  // a 64 KiB update takes more than a minute
+      EXPECT_LT(answers[0], FirstFlashChange(r.board.log));
+      EXPECT_GT(answers[1], LastFlashRequest(r.board.log));
+      EXPECT_THAT(ReadFile(r.board.dir() + "/state.ini"), HasSubstr("ChallengeCounter=0000"));
     }
   }
 }
