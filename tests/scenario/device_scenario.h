@@ -41,57 +41,69 @@ size_t Find(const Log& log, F pick, size_t from = 0) {
     if (pick(log[i])) return i;
   return log.size();
 }
+inline size_t First(const Log& log, uint8_t request, size_t from = 0) {
+  while (from < log.size() && log[from].setup.bRequest != request) ++from;
+  return from;
+}
+inline bool Sent(const Log& log, std::initializer_list<uint8_t> requests) {
+  return !Requests(log, requests).empty();
+}
 
-// (bRequest, wValue) of each transfer: enough to read a request sequence.
-inline std::vector<std::pair<int, int>> Codes(const Log& log) {
+// (bRequest, wValue) of each transfer from `from` on: enough to read a request sequence.
+inline std::vector<std::pair<int, int>> Codes(const Log& log, size_t from = 0) {
   std::vector<std::pair<int, int>> out;
-  for (const auto& r : log) out.emplace_back(r.setup.bRequest, r.setup.wValue);
+  for (size_t i = from; i < log.size(); ++i)
+    out.emplace_back(log[i].setup.bRequest, log[i].setup.wValue);
   return out;
 }
 
-inline void ExpectSetup(const sim::TransferRecord& r, uint8_t type, uint8_t request, uint16_t value,
-                        uint16_t index, uint16_t length) {
-  EXPECT_EQ(r.setup.bmRequestType, type);
-  EXPECT_EQ(r.setup.bRequest, request);
-  EXPECT_EQ(r.setup.wValue, value);
-  EXPECT_EQ(r.setup.wIndex, index);
-  EXPECT_EQ(r.setup.wLength, length);
+inline void ExpectSetup(const sim::TransferRecord& r, int type, int request, int value, int index,
+                        int length) {
+  const SetupPacket& s = r.setup;
+  EXPECT_EQ(std::vector<int>({s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength}),
+            std::vector<int>({type, request, value, index, length}));
 }
 
-// The controller cannot take requests back to back: every transfer comes at
-// least 1 ms after the one before it.
+// The controller cannot take requests back to back.
 inline void ExpectPaced(const Log& log) {
-  ASSERT_FALSE(log.empty());
   for (size_t i = 1; i < log.size(); ++i)
     ASSERT_GE(log[i].time_us, log[i - 1].time_us + 1000) << "transfer " << i;
 }
 
-// device.ini keys that make the transfer at log position `index` fail, or
-// take the device off the bus from there on (the device counts from 1, in hex).
-inline std::string FailAt(size_t index) {
-  char key[32];
-  std::snprintf(key, sizeof key, "FailTransfer=%zX", index + 1);
-  return key;
-}
-inline std::string UnplugAt(size_t index) {
-  char key[32];
-  std::snprintf(key, sizeof key, "UnplugAtTransfer=%zX", index + 1);
-  return key;
+// device.ini key failing (or unplugging at) log position `index`: counted from 1, hex.
+inline std::string FailAt(size_t index, const char* key = "FailTransfer") {
+  char text[48];
+  std::snprintf(text, sizeof text, "%s=%zX", key, index + 1);
+  return text;
 }
 
 inline size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size()))
-    ++n;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
   return n;
 }
 
 // A firmware copy of the example board with this version.
 inline std::vector<uint8_t> Firmware(uint32_t version, uint32_t size = 0xC800) {
-  fwgen::PdFirmwareSpec spec;
-  spec.version = version;
-  spec.size = size;
-  return fwgen::MakePdFirmware(spec);
+  return fwgen::MakePdFirmware({.size = size, .version = version});
 }
+
+// A board with the example IDs in Setting.ini and, if given, a firmware copy.
+struct Bench {
+  explicit Bench(const std::vector<std::string>& keys = {}, const std::string& settings = "",
+                 uint32_t firmware = 0) {
+    board.Init(keys);
+    if (firmware) board.LoadFirmware(Firmware(firmware));
+    Settings(settings);
+  }
+  void Settings(const std::string& extra) { p.Settings(std::string(kBoardIds) + extra); }
+  uint32_t Run(const std::vector<std::string>& args = {}) { return board.Run(args); }
+  testing::AssertionResult Has(const std::string& what) const {
+    if (p.out.find(what) != std::string::npos) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no\n" << what << "\nin\n" << p.out;
+  }
+  Program p;
+  SimBoard board{p};
+};
 
 }  // namespace pdflash::test
