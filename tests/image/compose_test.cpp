@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,24 +14,34 @@
 namespace pdflash {
 namespace {
 
-using test::FileExists;
 using test::ReadBytes;
-using test::ToolFixture;
 using test::WriteBytes;
-using test::WriteFile;
 using Bytes = std::vector<uint8_t>;
 
-bool AllBytes(const Bytes& b, size_t from, size_t to, uint8_t value) {
-  return std::all_of(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to),
-                     [&](uint8_t x) { return x == value; });
+// An erased image holding the parts given.
+Bytes Image(size_t size, std::initializer_list<std::pair<size_t, Bytes>> parts) {
+  Bytes b(size, 0xFF);
+  for (const auto& [at, part] : parts) std::copy(part.begin(), part.end(), b.begin() + at);
+  return b;
 }
 
-bool Holds(const Bytes& b, size_t at, const Bytes& part) {
-  return b.size() >= at + part.size() &&
-         std::equal(part.begin(), part.end(), b.begin() + static_cast<long>(at));
+// An information zone without its closing word.
+Bytes Zone(const std::string& project, uint32_t size, uint32_t date,
+           const std::vector<uint32_t>& versions) {
+  Bytes z(4096, 0);
+  auto put = [&](size_t at, const std::string& s) { std::copy(s.begin(), s.end(), &z[at]); };
+  put(0, "KMX_FWImage_v0.1");
+  put(32, project);
+  put(64, "Image_Size:");
+  PutBe32(&z[76], size);
+  put(80, "Image_Date:");
+  PutBe32(&z[92], date);  // BCD century, year, month, day
+  for (size_t i = 0; i < versions.size(); ++i) {
+    put(96 + 16 * i, "Dev" + std::to_string(i + 1) + "_FWVer:");
+    PutBe32(&z[108 + 16 * i], versions[i]);
+  }
+  return z;
 }
-
-std::string Text(const uint8_t* at, size_t n) { return std::string(at, at + n); }
 
 uint16_t WordSumLe(const Bytes& b) {
   uint32_t s = 0;
@@ -40,14 +49,7 @@ uint16_t WordSumLe(const Bytes& b) {
   return static_cast<uint16_t>(s);
 }
 
-// Slot n of the information zone: "DevN_FWVer:" and the version.
-void ExpectSlot(const uint8_t* zone, int n, uint32_t version) {
-  const size_t at = 96 + 16 * static_cast<size_t>(n - 1);
-  EXPECT_EQ(Text(zone + at, 12), "Dev" + std::to_string(n) + "_FWVer:" + '\0');
-  EXPECT_EQ(Be32(zone + at + 12), version);
-}
-
-struct Compose : ToolFixture {
+struct Compose : test::ToolFixture {
   Bytes pd;
   Compose(uint32_t size, const std::string& settings = "", uint32_t version = 0x0E010100) {
     fwgen::PdFirmwareSpec s;
@@ -55,16 +57,35 @@ struct Compose : ToolFixture {
     s.version = version;
     pd = fwgen::MakePdFirmware(s);
     WriteBytes(dir / "pd.bin", pd);
-    WriteFile(dir / "Setting.ini", "[Config]\nPD1Bin=pd.bin\n" + settings);
+    test::WriteFile(dir / "Setting.ini", "[Config]\nPD1Bin=pd.bin\n" + settings);
   }
-  // The one image written; empty when there is none.
+  // The one image written, or "".
   std::string Output() {
-    std::vector<std::string> names;
+    std::string name;
     for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-      if (e.path().filename().string().rfind("NewPD1", 0) == 0)
-        names.push_back(e.path().filename().string());
-    EXPECT_LE(names.size(), 1u);
-    return names.empty() ? "" : names[0];
+      if (e.path().filename().string().rfind("NewPD1", 0) == 0) {
+        EXPECT_EQ(name, "");
+        name = e.path().filename().string();
+      }
+    return name;
+  }
+  // The image, checked against the zone (both copies, each with its own
+  // closing word) and the parts.
+  Bytes Check(Bytes zone, size_t size, std::initializer_list<std::pair<size_t, Bytes>> parts) {
+    const auto img = ReadBytes(dir / Output());
+    EXPECT_EQ(img.size(), size);
+    if (img.size() != size) return img;
+    EXPECT_EQ(CheckSum16(t, &img[kImageZone1], kInfoZoneSize), 0x0000);  // the zone's own sum
+    Bytes zone2 = zone;
+    std::copy(&img[kImageZone1 + 4094], &img[kImageZone1 + 4096], &zone[4094]);
+    std::copy(&img[kImageSumWord], &img[kImageSumWord + 2], &zone2[4094]);
+    Bytes want = Image(size, parts);
+    std::copy(zone.begin(), zone.end(), &want[kImageZone1]);
+    std::copy(zone2.begin(), zone2.end(), &want[kImageZone2]);
+    EXPECT_TRUE(img == want);
+    // The last word of copy 2 closes the image's word sum.
+    EXPECT_EQ(static_cast<uint16_t>(WordSumLe(img) + Le16(&zone[4094])), 0);
+    return img;
   }
 };
 
@@ -75,13 +96,8 @@ TEST(CreatePdImage, PlainImagePlacesTheCopiesBySize) {
     CreatePdImage(fx.t);
     EXPECT_EQ(fx.t.Pd[1].BinPath, "pd.bin");
     ASSERT_EQ(fx.Output(), "NewPD1Image_20261206.bin");
-    const auto img = ReadBytes(fx.dir / fx.Output());
-    ASSERT_EQ(img.size(), 0x40000u);
-    EXPECT_TRUE(AllBytes(img, 0, 0x20000, 0xFF));  // no information zone
-    EXPECT_TRUE(Holds(img, 0x20000, fx.pd));
-    EXPECT_TRUE(AllBytes(img, 0x20000 + size, copy2, 0xFF));
-    EXPECT_TRUE(Holds(img, copy2, fx.pd));
-    EXPECT_TRUE(AllBytes(img, copy2 + size, 0x40000, 0xFF));
+    EXPECT_TRUE(ReadBytes(fx.dir / fx.Output()) ==
+                Image(0x40000, {{0x20000, fx.pd}, {copy2, fx.pd}}));  // no information zone
     EXPECT_EQ(fx.console.out, "Generate_128K_Offset_Image_Only.\n    PD1_TotalByte = 0x" +
                                   std::to_string(size == 0x8000 ? 8000 : 8001) +
                                   "\nCreate NewImage.Bin OK.\n");
@@ -92,32 +108,13 @@ TEST(CreatePdImage, InformationZoneSumWordAndChecksumName) {
   Compose fx(0xC800, "ImgProject=P123456789abcdefghijklmnopqrstuvwxyz_40c\n", 0x0E010203);
   fx.t.set.CreatePDImgOnly = 2;
   CreatePdImage(fx.t);
-  const auto img = ReadBytes(fx.dir / fx.Output());
-  ASSERT_EQ(img.size(), 0x40000u);
+  const auto img = fx.Check(Zone("P123456789abcdefghijklmnopqrstuv", 0x40000, 0x20261206,
+                                 {0x0E010203}),  // the first 32 of 40 characters
+                            0x40000, {{0x20000, fx.pd}, {0x30000, fx.pd}});
   const uint16_t sum = CheckSum16(fx.t, img.data(), 0x40000);
-  char name[64];
+  char name[64], lines[512];
   std::snprintf(name, sizeof name, "NewPD1Image_20261206_%04X.bin", sum);
   EXPECT_EQ(fx.Output(), name);
-
-  const Bytes zone(img.begin() + 0x1E000, img.begin() + 0x1F000);
-  EXPECT_EQ(Text(&zone[0], 32), std::string("KMX_FWImage_v0.1") + std::string(16, '\0'));
-  EXPECT_EQ(Text(&zone[32], 32), "P123456789abcdefghijklmnopqrstuv");  // first 32 of 40
-  EXPECT_EQ(Text(&zone[64], 12), std::string("Image_Size:") + '\0');
-  EXPECT_EQ(Be32(&zone[76]), 0x40000u);
-  EXPECT_EQ(Text(&zone[80], 12), std::string("Image_Date:") + '\0');
-  EXPECT_EQ(Be32(&zone[92]), 0x20261206u);  // BCD century, year, month, day
-  ExpectSlot(zone.data(), 1, 0x0E010203);
-  EXPECT_TRUE(AllBytes(zone, 112, 4094, 0x00));
-  EXPECT_EQ(CheckSum16(fx.t, zone.data(), 4096), 0x0000);
-  // Copy 2 is the same zone except the last word, which closes the image's word sum.
-  EXPECT_TRUE(std::equal(zone.begin(), zone.end() - 2, img.begin() + 0x1F000));
-  EXPECT_EQ(static_cast<uint16_t>(WordSumLe(img) + Le16(&zone[4094])), 0);
-  EXPECT_TRUE(AllBytes(img, 0, 0x1E000, 0xFF));
-  EXPECT_TRUE(Holds(img, 0x20000, fx.pd));
-  EXPECT_TRUE(Holds(img, 0x30000, fx.pd));
-  EXPECT_TRUE(AllBytes(img, 0x3C800, 0x40000, 0xFF));
-
-  char lines[512];
   std::snprintf(lines, sizeof lines,
                 "Generate_128K_Offset_Image_Only.\n    PD1_TotalByte = 0xC800\n"
                 "    Add_Image_Information_zone\n"
@@ -134,27 +131,15 @@ TEST(CreatePdImage, WithVmm6FirmwareDefaultProjectAndTheClocksDate) {
   Compose fx(0x10000, "VMM6Bin=vmm6.bin\nImgProject=\n", 0xA1010100);
   fx.clock = VirtualClock({1999, 3, 9, 23, 59, 59});
   fx.clock.Advance(2'000'000);  // past midnight: the date is taken when the image is built
-  fwgen::Vmm6FirmwareSpec vs;
-  const auto vmm = fwgen::MakeVmm6Firmware(vs);
+  const auto vmm = fwgen::MakeVmm6Firmware({});
   WriteBytes(fx.dir / "vmm6.bin", vmm);
   fx.t.set.PDVMM6ShareSPI = 1;
   fx.t.set.CreatePDImgOnly = 2;
   CreatePdImage(fx.t);
   EXPECT_EQ(fx.t.Vmm6[1].BinPath, "vmm6.bin");
   EXPECT_EQ(fx.Output().substr(0, 25), "NewPD1VMM6Image_19990310_");
-  const auto img = ReadBytes(fx.dir / fx.Output());
-  ASSERT_EQ(img.size(), 0x200000u);
-  EXPECT_TRUE(Holds(img, 0x30000, fx.pd));
-  EXPECT_TRUE(AllBytes(img, 0x40000, 0x100000, 0xFF));
-  EXPECT_TRUE(Holds(img, 0x100000, vmm));
-  EXPECT_TRUE(AllBytes(img, 0x100000 + vmm.size(), 0x200000, 0xFF));
-  const uint8_t* zone = &img[0x1E000];
-  EXPECT_EQ(Text(zone + 32, 32), std::string("KMX_Image_Basic.") + std::string(16, '\0'));
-  EXPECT_EQ(Be32(zone + 76), 0x200000u);
-  EXPECT_EQ(Be32(zone + 92), 0x19990310u);
-  ExpectSlot(zone, 1, 0xA1010100);
-  ExpectSlot(zone, 2, 0x01020304);
-  EXPECT_EQ(static_cast<uint16_t>(WordSumLe(img) + Le16(zone + 4094)), 0);
+  fx.Check(Zone("KMX_Image_Basic.", 0x200000, 0x19990310, {0xA1010100, 0x01020304}), 0x200000,
+           {{0x20000, fx.pd}, {0x30000, fx.pd}, {0x100000, vmm}});
   EXPECT_NE(fx.console.out.find("Add_VMM6_FW_to_Image.\n"
                                 "Windows_Cmd: certutil -hashfile NewPD1VMM6Image_20221117.Bin\n"
                                 "    VMM6_TotalByte = 0x50000\n"
@@ -191,14 +176,13 @@ TEST(CreatePdImage, RefusalsWriteNoImage) {
       {"PD1Bin=pd.bin\n", bad_marker, ok + "Protection : PDFW_Data[0]_Error.\n"},
       {"PD1Bin=pd.bin\n", bad_crc, ok + crc_line},
       {"PD1Bin=pd.bin\n", good, vmm6 + "VMM6_Bin_Error.\n"},
-      {"PD1Bin=pd.bin\nVMM6Bin=none.bin\n", good,
-       vmm6 + "Protection : VMM6_Bin_Open_Fail.\n"},
+      {"PD1Bin=pd.bin\nVMM6Bin=none.bin\n", good, vmm6 + "Protection : VMM6_Bin_Open_Fail.\n"},
       {"PD1Bin=pd.bin\nVMM6Bin=pd.bin\n", good,
        vmm6 + "    VMM6_TotalByte = 0x8000\nProtection : FW_Size_32K_Error.\n"},
   };
   for (const auto& c : cases) {
     Compose fx(0x8000);
-    WriteFile(fx.dir / "Setting.ini", "[Config]\n" + c.settings);
+    test::WriteFile(fx.dir / "Setting.ini", "[Config]\n" + c.settings);
     WriteBytes(fx.dir / "pd.bin", c.pd);
     fx.t.set.PDVMM6ShareSPI = c.tail.find("VMM6") != std::string::npos;
     fx.t.set.CreatePDImgOnly = 2;
@@ -209,11 +193,11 @@ TEST(CreatePdImage, RefusalsWriteNoImage) {
 }
 
 TEST(BuildInfoZone, MaskSelectsTheSlots) {
-  ToolFixture fx;
+  test::ToolFixture fx;
   Bytes zone(4096, 0xEE);
-  // No slot: the zone is left as it is, only its checksum is stored.
+  // No slot: the zone is left as it is, only its closing word is stored.
   EXPECT_EQ(BuildInfoZone(fx.t, zone.data(), 0x00, 0x40000), 1u);
-  EXPECT_TRUE(AllBytes(zone, 0, 4094, 0xEE));
+  EXPECT_TRUE(Bytes(zone.begin(), zone.end() - 2) == Bytes(4094, 0xEE));
   EXPECT_EQ(CheckSum16(fx.t, zone.data(), 4096), 0x0000);
 
   fwgen::HubFirmwareSpec hs;
@@ -225,15 +209,13 @@ TEST(BuildInfoZone, MaskSelectsTheSlots) {
   WriteBytes(fx.dir / "dp.bin", fwgen::MakeDpFirmware(ds));
   fx.t.Dp[1].BinPath = "dp.bin";
   EXPECT_EQ(BuildInfoZone(fx.t, zone.data(), 0x09, 0x1234), 1u);  // hub 1, then DP
-  EXPECT_EQ(Be32(&zone[76]), 0x1234u);
-  ExpectSlot(zone.data(), 1, 0x0305);
-  ExpectSlot(zone.data(), 2, 0x05060708);
-  EXPECT_TRUE(AllBytes(zone, 128, 4094, 0x00));
+  const auto want = Zone("", 0x1234, 0x20261206, {0x0305, 0x05060708});
+  EXPECT_TRUE(Bytes(zone.begin() + 64, zone.end() - 2) == Bytes(want.begin() + 64, want.end() - 2));
   EXPECT_EQ(CheckSum16(fx.t, zone.data(), 4096), 0x0000);
 }
 
 TEST(CreateCrc16Image, StampsPadsAndCutsToTheTargetSize) {
-  ToolFixture fx;
+  test::ToolFixture fx;
   Bytes in(60 * 1024);
   for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
   WriteBytes(fx.dir / "ASIC_SPI.bin", in);
@@ -241,19 +223,14 @@ TEST(CreateCrc16Image, StampsPadsAndCutsToTheTargetSize) {
   EXPECT_EQ(fx.console.out,
             "Create_CRC16_at_64K_Only.\n    ASIC_TotalByte = 0xF000\n"
             "Generate ASIC_SPI_CRC_PD.Bin OK.\n");
-  auto out = ReadBytes(fx.dir / "ASIC_SPI_CRC.bin");
-  ASSERT_EQ(out.size(), 0x10000u);
-  EXPECT_TRUE(Holds(out, 0, in));
-  EXPECT_TRUE(AllBytes(out, in.size(), 0xFFFE, 0xFF));
-  const uint16_t crc = GetCrc16(out.data(), 0xFFFE);
-  EXPECT_EQ(out[0xFFFE], crc & 0xFF);
-  EXPECT_EQ(out[0xFFFF], crc >> 8);
+  auto want = Image(0x10000, {{0, in}});
+  StampCrc16(want.data(), 0x10000);
+  EXPECT_TRUE(ReadBytes(fx.dir / "ASIC_SPI_CRC.bin") == want);
 
   CreateCrc16Image(fx.t, 8);  // a target below the input's size cuts it
-  out = ReadBytes(fx.dir / "ASIC_SPI_CRC.bin");
-  ASSERT_EQ(out.size(), 0x2000u);
-  EXPECT_TRUE(Holds(out, 0, Bytes(in.begin(), in.begin() + 0x1FFE)));
-  EXPECT_TRUE(Crc16Trailer(out.data(), 0x2000));
+  want = Bytes(in.begin(), in.begin() + 0x2000);
+  StampCrc16(want.data(), 0x2000);
+  EXPECT_TRUE(ReadBytes(fx.dir / "ASIC_SPI_CRC.bin") == want);
 
   WriteBytes(fx.dir / "ASIC_SPI.bin", Bytes(0x40000, 7));  // the largest of both
   CreateCrc16Image(fx.t, 255);
@@ -272,11 +249,11 @@ TEST(CreateCrc16Image, Refusals) {
       {64, 0x40001, "    ASIC_TotalByte = 0x40001\nProtection : FW_Size_256K_Error.\n"},
   };
   for (const auto& c : cases) {
-    ToolFixture fx;
+    test::ToolFixture fx;
     if (c.input) WriteBytes(fx.dir / "ASIC_SPI.bin", Bytes(c.input, 1));
     CreateCrc16Image(fx.t, c.kib);
     EXPECT_EQ(fx.console.out, "Create_CRC16_at_" + std::to_string(c.kib) + "K_Only.\n" + c.tail);
-    EXPECT_FALSE(FileExists(fx.dir / "ASIC_SPI_CRC.bin"));
+    EXPECT_FALSE(test::FileExists(fx.dir / "ASIC_SPI_CRC.bin"));
   }
 }
 

@@ -2,74 +2,65 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <map>
+#include <tuple>
 #include <vector>
 
 #include "image/bytes.h"
 #include "image/checksum.h"
+#include "ops/pd_file.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
 namespace pdflash {
 namespace {
 
-using test::ToolFixture;
-using test::WriteBytes;
+using Bytes = std::vector<uint8_t>;
 
-constexpr const char* kBox = "=========================================\n";
+constexpr const char* kRule = "=========================================\n";
 
-std::string HubBox(const char* version) {
-  return std::string(kBox) + "=       Hub[1] Bin Version is " + version + "      =\n" + kBox;
+std::string Box(const std::string& middle) {
+  return kRule + middle + "\n" + kRule;
 }
 
+struct Files : test::ToolFixture {
+  void Put(const std::string& name, const Bytes& b) {
+    test::WriteBytes(dir / name, b);
+    t.Hub[1].BinPath = t.Dp[1].BinPath = t.Vmm6[1].BinPath = name;
+  }
+};
+
 TEST(GetDpBinVersion, HeaderFormalVersionAndTheDpIdentity) {
-  ToolFixture fx;
-  fwgen::DpFirmwareSpec s;
-  s.version = 0x06010203;
-  s.formal_version = 0x00000102;
-  WriteBytes(fx.dir / "dp.bin", fwgen::MakeDpFirmware(s));
-  fx.t.Dp[1].BinPath = "dp.bin";
+  Files fx;
+  fx.Put("dp.bin", fwgen::MakeDpFirmware({.version = 0x06010203, .formal_version = 0x0102}));
   fx.t.set.DisplayFormalVer = 1;
   EXPECT_EQ(GetDpBinVersion(fx.t, 1), 0x06010203u);
   EXPECT_EQ(fx.t.Dp[1].BinVersion, 0x06010203u);
-  EXPECT_EQ(fx.t.Dp[1].CurVid, 0x2109);
   EXPECT_EQ(fx.t.Dp[1].CurPid, 0x0605);
   EXPECT_EQ(fx.t.Dp[1].BinFormalVersion, 0x00000102u);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=    DP[1] Bin Version is 06.01.02.03   =\n" +
-                                kBox + "=     Formal Version is 00.00.01.02     =\n" + kBox);
-
-  fx.console.out.clear();
+  fx.Put("dp.bin", fwgen::MakeDpFirmware({.vid = 0x1111, .vid2 = 0x2222}));
   fx.t.set.DisplayFormalVer = 0;
-  s.vid = 0x1111;
-  s.vid2 = 0x2222;
-  WriteBytes(fx.dir / "dp.bin", fwgen::MakeDpFirmware(s));
   fx.t.set.PD1VID = 0x1111;  // the PD configuration does not count here
   EXPECT_EQ(GetDpBinVersion(fx.t, 1), 0u);
   EXPECT_EQ(fx.t.Dp[1].BinVersion, 0u);
-  EXPECT_EQ(fx.console.out, "    DP_Bin_VID = 1111/2222\n");
+  EXPECT_EQ(fx.console.out, Box("=    DP[1] Bin Version is 06.01.02.03   =") +
+                                "=     Formal Version is 00.00.01.02     =\n" + kRule +
+                                "    DP_Bin_VID = 1111/2222\n");
   fx.t.set.DP1VID = 0x2222;
-  EXPECT_EQ(GetDpBinVersion(fx.t, 1), s.version);
+  EXPECT_EQ(GetDpBinVersion(fx.t, 1), 0x05010100u);
   EXPECT_EQ(fx.t.Dp[1].CurVid, 0x1111);
 }
 
-TEST(GetHubBinVersion, VersionPointersOfEveryChipFamily) {
+TEST(GetHubBinVersion, VersionPointersOfEveryChipFamilyAndFilesThatAreNoHub) {
   for (uint8_t chip : {0x18, 0x38, 0x45, 0x66, 0x8C, 0x90, 0x95, 0x98}) {
-    ToolFixture fx;
-    fwgen::HubFirmwareSpec s;
-    s.chip = chip;
-    s.version = 0x2219;
-    s.header_byte2 = 0x30;
-    WriteBytes(fx.dir / "hub.bin", fwgen::MakeHubFirmware(s));
-    fx.t.Hub[1].BinPath = "hub.bin";
-    // The nibble of header byte 2 is ORed into the low byte, not added.
+    Files fx;  // the high nibble of header byte 2 is ORed into the low byte
+    fx.Put("hub.bin",
+           fwgen::MakeHubFirmware({.chip = chip, .version = 0x2219, .header_byte2 = 0x30}));
     EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x221Bu) << std::hex << int(chip);
     EXPECT_EQ(fx.t.Hub[1].BinVersion, 0x221Bu);
-    EXPECT_EQ(fx.console.out, HubBox("221B"));
+    EXPECT_EQ(fx.console.out, Box("=       Hub[1] Bin Version is 221B      ="));
   }
-}
-
-TEST(GetHubBinVersion, NotAHubFileAndBadIndex) {
-  ToolFixture fx;
+  Files fx;
   EXPECT_EQ(GetHubBinVersion(fx.t, 0x10), 0u);
   fx.t.Hub[1].BinPath = "missing.bin";
   fx.t.Hub[1].BinVersion = 0x99;
@@ -77,61 +68,47 @@ TEST(GetHubBinVersion, NotAHubFileAndBadIndex) {
   EXPECT_EQ(fx.t.Hub[1].BinVersion, 0u);
   auto b = fwgen::MakeHubFirmware({});
   b[1] = 0x91;  // marker right, chip unknown
-  WriteBytes(fx.dir / "hub.bin", b);
-  fx.t.Hub[1].BinPath = "hub.bin";
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0u);
   b[0] = 0x02, b[1] = 0x90;  // chip right, marker wrong
-  WriteBytes(fx.dir / "hub.bin", b);
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0u);
-  EXPECT_EQ(fx.console.out, "Illegal Parameter 10\n    Hub Bin is 00 00\n" + HubBox("0000") +
-                                "    Hub Bin is 05 91\n" + HubBox("0000") +
-                                "    Hub Bin is 02 90\n" + HubBox("0000"));
+  const std::string none = Box("=       Hub[1] Bin Version is 0000      =");
+  EXPECT_EQ(fx.console.out, "Illegal Parameter 10\n    Hub Bin is 00 00\n" + none +
+                                "    Hub Bin is 05 91\n" + none + "    Hub Bin is 02 90\n" + none);
 }
 
 TEST(GetHubBinVersion, PointersPastTheFileReadAsZeros) {
-  ToolFixture fx;
-  fx.t.Hub[1].BinPath = "hub.bin";
-  fwgen::HubFirmwareSpec s;
-  s.header_byte2 = 0x70;
-
-  auto b = fwgen::MakeHubFirmware(s);
+  Files fx;
+  auto b = fwgen::MakeHubFirmware({.header_byte2 = 0x70});
   PutBe16(&b[0x8000], 0xFFFF);  // p = 0x12003, beyond the 0xA000-byte file
-  WriteBytes(fx.dir / "hub.bin", b);
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0007u);
-
-  s.chip = 0x66;
-  b = fwgen::MakeHubFirmware(s);
+  b = fwgen::MakeHubFirmware({.chip = 0x66, .header_byte2 = 0x70});
   b[0x3F80] = 0x10, b[0x3F81] = 0x00, b[0x3F82] = 0x00;  // 24 bits below 0x1DFFC: p wraps
-  WriteBytes(fx.dir / "hub.bin", b);
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0007u);
-
-  s.chip = 0x90;
-  s.version = 0x4321;
-  b = fwgen::MakeHubFirmware(s);
-  b.resize(fwgen::kHubImageStart + s.version_pos + 1);  // ends between the version bytes
-  WriteBytes(fx.dir / "hub.bin", b);
+  b = fwgen::MakeHubFirmware({.version = 0x4321, .header_byte2 = 0x70});
+  b.resize(fwgen::kHubImageStart + 0x6104 + 1);  // ends between the version bytes
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0027u);
   b.resize(0x8001);  // the pointer itself lies past the end
-  WriteBytes(fx.dir / "hub.bin", b);
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0007u);
 }
 
 TEST(GetVmm6BinVersion, ReadsBothVersionParts) {
-  ToolFixture fx;
-  fwgen::Vmm6FirmwareSpec s;
-  s.a = 2, s.b = 5, s.c = 17, s.d = 3;
-  WriteBytes(fx.dir / "vmm6.bin", fwgen::MakeVmm6Firmware(s));
-  fx.t.Vmm6[1].BinPath = "vmm6.bin";
+  Files fx;
+  fx.Put("vmm6.bin", fwgen::MakeVmm6Firmware({.a = 2, .b = 5, .c = 17, .d = 3}));
   EXPECT_EQ(GetVmm6BinVersion(fx.t), 0x02051103u);
   EXPECT_EQ(fx.t.Vmm6[1].BinVersion, 0x02051103u);
   fx.t.Vmm6[1].BinPath = "missing.bin";
   EXPECT_EQ(GetVmm6BinVersion(fx.t), 0u);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=     VMM6 Bin Version:2.05.017 v03     =\n" +
-                                kBox + kBox + "=     VMM6 Bin Version:0.00.000 v00     =\n" +
-                                kBox);
+  EXPECT_EQ(fx.console.out, Box("=     VMM6 Bin Version:2.05.017 v03     =") +
+                                Box("=     VMM6 Bin Version:0.00.000 v00     ="));
 }
 
-std::vector<uint8_t> HubArea(const fwgen::HubFirmwareSpec& s) {
+Bytes HubArea(const fwgen::HubFirmwareSpec& s) {
   auto b = fwgen::MakeHubFirmware(s);
   b.resize(fwgen::kHubImageStart);
   return b;
@@ -139,27 +116,18 @@ std::vector<uint8_t> HubArea(const fwgen::HubFirmwareSpec& s) {
 
 TEST(AddHubHeader2, BuildsTheDualHeaderLayout) {
   for (uint8_t chip : {0x90, 0x66}) {
-    ToolFixture fx;
-    fwgen::HubFirmwareSpec s;
-    s.chip = chip;
-    s.image_size = 0x9000;
-    s.backup_header = false;
-    auto area = HubArea(s);
+    test::ToolFixture fx;
+    auto area = HubArea({.chip = chip, .image_size = 0x9000, .backup_header = false});
     ASSERT_TRUE(AddHubHeader2(fx.t, area.data()));
-    const uint8_t* hd1 = area.data();
     const uint8_t* hd2 = area.data() + 0x1000;
-    EXPECT_EQ(hd1[0x1D], 0x80);
-    EXPECT_EQ(Crc8(hd1, 0x1F), hd1[0x1F]);
-    EXPECT_EQ(hd2[0x0C], chip == 0x66 ? 0x06 : 0x01);
-    EXPECT_EQ(Be16(hd2 + 4), 0x0000);
-    EXPECT_EQ(hd2[0x1C], 0x00);
-    EXPECT_EQ(hd2[0x1D], 0xFF);
+    EXPECT_EQ(area[0x1D], 0x80);
+    EXPECT_EQ(Crc8(area.data(), 0x1F), area[0x1F]);
+    EXPECT_EQ(hd2[0x0C], chip == 0x66 ? 0x06 : 0x01);  // firmware 2 at 0x10000 or 0x60000
+    EXPECT_EQ(Be16(hd2 + 0x1C), 0x00FF);
     EXPECT_EQ(Crc8(hd2, 0x1F), hd2[0x1F]);
-    EXPECT_EQ(std::memcmp(hd1 + 1, hd2 + 1, 3), 0);  // chip code and nibble carried over
-    EXPECT_EQ(std::memcmp(hd1 + 6, hd2 + 6, 2), 0);  // same length
-    EXPECT_EQ(std::memcmp(area.data() + 0x1800, hd1, 32), 0);
-    s.backup_header = s.header2 = true;  // as a file generated with both headers
-    EXPECT_EQ(area, HubArea(s)) << std::hex << int(chip);
+    EXPECT_TRUE(std::equal(&area[0], &area[32], &area[0x1800]));
+    // The same as a file generated with both headers.
+    EXPECT_EQ(area, HubArea({.chip = chip, .image_size = 0x9000, .header2 = true}));
     EXPECT_EQ(fx.console.out,
               "        Add Hub_Header2_To_Buffer\n" +
                   std::string(chip == 0x66 ? "        Hub_KMHA, FW2_at_0x060000\n" : "") +
@@ -169,8 +137,8 @@ TEST(AddHubHeader2, BuildsTheDualHeaderLayout) {
   }
 }
 
-TEST(AddHubHeader2, WarnsAboutShortCopiesOfTheHubImage) {
-  ToolFixture fx;
+TEST(AddHubHeader2, WarnsAboutShortCopiesAndRefusesBadHeaders) {
+  test::ToolFixture fx;
   fx.t.Copy[0] = {0x0, 0x2000, 0x100};    // too short
   fx.t.Copy[3] = {0x0, 0x10000, 0x800C};  // exactly long enough
   fx.t.Copy[5] = {0x0, 0x3000, 0x10};     // not a hub destination
@@ -186,28 +154,58 @@ TEST(AddHubHeader2, WarnsAboutShortCopiesOfTheHubImage) {
             "        - Hub_CopyLength_Must_Over_0x800C -\n"
             "        -----------------------------------\n" +
                 block + block);
-}
 
-TEST(AddHubHeader2, RefusesAndLeavesTheBufferAlone) {
-  const struct {
-    size_t offset;
-    uint8_t value;
-    const char* line;
-  } cases[] = {
+  const std::tuple<size_t, uint8_t, const char*> cases[] = {
       {0x0000, 0x02, "        Chk:Data[0]_Not_0x05, Not Hub.\n"},
       {0x0003, 0x77, "        Chk:Data[0x20-1]_Not_Crc8.\n"},
       {0x1005, 0x00, "\t     Chk:Data[0x1005]_Is_00.\n"},
       {0x101F, 0x7E, "\t     Chk:Data[0x101F]_Is_7E.\n"},
   };
-  for (const auto& c : cases) {
-    ToolFixture fx;
-    auto area = HubArea({});
-    area[c.offset] = c.value;
+  for (const auto& [offset, value, line] : cases) {
+    test::ToolFixture one;
+    area = HubArea({});
+    area[offset] = value;
     const auto before = area;
-    EXPECT_FALSE(AddHubHeader2(fx.t, area.data()));
+    EXPECT_FALSE(AddHubHeader2(one.t, area.data()));
     EXPECT_EQ(area, before);
-    EXPECT_EQ(fx.console.out, c.line);
+    EXPECT_EQ(one.console.out, line);
   }
+}
+
+// The example set that mkfirmware writes reads back as its names say.
+TEST(ExampleFirmware, FilesReadAsTheirNamesSayAndPdFilesFitTheirChips) {
+  const std::tuple<const char*, uint32_t, uint32_t, uint16_t> pds[] = {
+      {"pd_32k_v0D010100.bin", 0x8000, 0x0D010100, 0x0106},
+      {"pd_48k_v0B010100.bin", 0xC000, 0x0B010100, 0x0104},
+      {"pd_50k_v0E010100.bin", 0xC800, 0x0E010100, 0x0107},
+      {"pd_50k_v0E010200.bin", 0xC800, 0x0E010200, 0x0107},
+      {"pd_64k_vA1010100.bin", 0x10000, 0xA1010100, 0x0108},
+  };
+  Files fx;
+  std::map<std::string, Bytes> files;
+  for (auto& f : fwgen::ExampleSet()) {
+    files[f.name] = f.bytes;
+    test::WriteBytes(fx.dir / f.name, f.bytes);
+  }
+  for (const auto& [name, size, version, chip] : pds) {
+    ASSERT_EQ(files[name].size(), size) << name;
+    const uint8_t* b = files[name].data();
+    // A size probe on the device tries the smaller sizes first; none may match.
+    for (uint32_t n : {0x8000u, 0xC000u, 0xC800u, 0x10000u})
+      EXPECT_EQ(n <= size && Crc16Trailer(b, n), n == size) << name << std::hex << n;
+    fx.t.Pd[1].BinPath = name;
+    EXPECT_EQ(GetPdBinVersion(fx.t, 1), version) << name;
+    fx.t.Pd[1].ProjectId = uint32_t{chip} << 16;
+    EXPECT_EQ(CheckPdBin(fx.t, 1, b[0x1003], size), 1u) << name;
+  }
+  for (const char* dp : {"dp_64k.bin", "dp_128k.bin"}) {
+    fx.t.Dp[1].BinPath = dp;
+    EXPECT_NE(GetDpBinVersion(fx.t, 1), 0u) << dp;
+  }
+  fx.t.Hub[1].BinPath = "hub.bin";
+  EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0102u);
+  fx.t.Vmm6[1].BinPath = "vmm6.bin";
+  EXPECT_EQ(GetVmm6BinVersion(fx.t), 0x01020304u);
 }
 
 }  // namespace

@@ -13,9 +13,9 @@ TEST(UsbLocation, PortIsLastHopHubNamesTheParentOrTheBus) {
     std::vector<uint8_t> ports;
     const char* text;
   } cases[] = {
-      {1, {4, 2}, "Port_#0002.Hub_#0004"},       {2, {1, 3, 6, 5}, "Port_#0005.Hub_#0006"},
-      {3, {2}, "Port_#0002.Hub_#0003"},          {1, {12}, "Port_#0012.Hub_#0001"},
-      {9, {255, 255}, "Port_#0255.Hub_#0255"},   {1, {}, ""},  // a root hub
+      {1, {4, 2}, "Port_#0002.Hub_#0004"},     {2, {1, 3, 6, 5}, "Port_#0005.Hub_#0006"},
+      {3, {2}, "Port_#0002.Hub_#0003"},        {1, {12}, "Port_#0012.Hub_#0001"},
+      {9, {255, 255}, "Port_#0255.Hub_#0255"}, {1, {}, ""},  // a root hub
   };
   for (const auto& c : cases) EXPECT_EQ(LocationFromPortPath(c.bus, c.ports), c.text);
   EXPECT_EQ(PortPathName(1, std::vector<uint8_t>{4, 2}), "1-4.2");

@@ -9,8 +9,9 @@ using pdflash::test::ReadFile;
 using pdflash::test::WriteFile;
 
 TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
-  Board b("; my board\n[Device]\nCustomKey=kept\nChallengeClient=1\nFlash2Size=10000\n"
-          "flash2status2=02\n");
+  Board b(
+      "; my board\n[Device]\nCustomKey=kept\nChallengeClient=1\nFlash2Size=10000\n"
+      "flash2status2=02\n");
   auto flash = std::vector<uint8_t>(0x80000, 0xFF);
   const auto old_fw = PdImage(0x0E010101);
   std::copy(old_fw.begin(), old_fw.end(), flash.begin() + 0x20000);
@@ -28,8 +29,8 @@ TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
   }
   SimBus& bus = b.Run();
   const std::string ini = ReadFile(b.dir / "device.ini");
-  for (const char* kept : {"; my board", "CustomKey=kept", "Mode=App", "Flash2Status=1C",
-                           "Flash2Status2=00"})
+  for (const char* kept :
+       {"; my board", "CustomKey=kept", "Mode=App", "Flash2Status=1C", "Flash2Status2=00"})
     EXPECT_NE(ini.find(kept), std::string::npos) << kept;
   EXPECT_EQ(ini.find("flash2status2"), std::string::npos);
   EXPECT_EQ(ini.find("FlashStatus="), std::string::npos) << "untouched defaults are not added";

@@ -66,7 +66,9 @@ inline std::optional<uint8_t> ReadReg(UsbDevice& d, uint8_t a) {
 inline bool WriteReg(UsbDevice& d, uint8_t a, uint8_t v) {
   return Out(d, 0xE0, static_cast<uint16_t>(a << 8 | 0x02), {v});
 }
-inline bool Vdr(UsbDevice& d, uint8_t code) { return Out(d, code, 0); }
+inline bool Vdr(UsbDevice& d, uint8_t code) {
+  return Out(d, code, 0);
+}
 
 inline std::optional<uint32_t> Version(UsbDevice& d) {
   const auto b = In(d, 0xE2, 0x0001, 0, 4);
