@@ -46,7 +46,6 @@ TEST(Base64, EncodeDecodeAndRoundTrips) {
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>((i * 7 + 3) & 0xFF));
   for (size_t len = 1; len <= all.size(); ++len) {
     const std::string in = all.substr(0, len);
-    if (in[0] == '-') continue;
     const std::string enc = Encode(in);
     ASSERT_EQ(enc.size(), (len + 2) / 3 * 4);
     ASSERT_EQ(Decode(enc), in) << "length " << len;
@@ -65,24 +64,17 @@ TEST(Base64FileProcedures, EncodeEachLineDecodeEachLineMissingFile) {
   EXPECT_EQ(Base64FileToText(fx.t), 0u);
   // Encoding stops at the first non-printable byte; a decoded zero ends the
   // printed text while the count keeps every byte.
-  EXPECT_EQ(fx.console.out,
-            "    Text File To Base64 Encode:\n    Text File Path:  \"in.txt\"\n"
-            "    Length = 3\nYWJj\n"
-            "    Length = 6\n\n"
-            "    Length = 2\nYWI=\n"
-            "    Length = 0\n"
-            "    Length = 4\nbGFzdA==\n"
-            "    Final_Output_Length = 16\n"
-            "    Base64 File To Text Decode:\n    Text File Path:  \"in.txt\"\n"
-            "    Length = 4\nabc\n"
-            "    Length = 4\nab\n"
-            "    Length = 1\n\n"
-            "    Length = 4\n\n"
-            "    Final_Output_Length = 10\n"
-            "    Text File To Base64 Encode:\n    Text File Path:  \"missing.txt\"\n"
-            "  Text File Open Error!\n"
-            "    Base64 File To Text Decode:\n    Text File Path:  \"missing.txt\"\n"
-            "  Text File Open Error!\n");
+  EXPECT_EQ(
+      fx.console.out,
+      "    Text File To Base64 Encode:\n    Text File Path:  \"in.txt\"\n    Length = 3\nYWJj\n"
+      "    Length = 6\n\n    Length = 2\nYWI=\n    Length = 0\n    Length = 4\nbGFzdA==\n"
+      "    Final_Output_Length = 16\n"
+      "    Base64 File To Text Decode:\n    Text File Path:  \"in.txt\"\n    Length = 4\nabc\n"
+      "    Length = 4\nab\n    Length = 1\n\n    Length = 4\n\n    Final_Output_Length = 10\n"
+      "    Text File To Base64 Encode:\n    Text File Path:  \"missing.txt\"\n"
+      "  Text File Open Error!\n"
+      "    Base64 File To Text Decode:\n    Text File Path:  \"missing.txt\"\n"
+      "  Text File Open Error!\n");
 }
 
 TEST(Base64FileProcedures, LongLinesAreReadIn4095CharacterPiecesAndPrintedWhole) {
@@ -91,10 +83,9 @@ TEST(Base64FileProcedures, LongLinesAreReadIn4095CharacterPiecesAndPrintedWhole)
   // A line of exactly 4095 leaves its line end for a second, empty read.
   WriteFile(fx.dir / "long.txt", std::string(5000, 'A') + "\n" + std::string(4095, 'A') + "\n");
   EXPECT_EQ(TextFileToBase64(fx.t), 1u);
-  std::string enc4095, enc905;
-  for (int i = 0; i < 1365; ++i) enc4095 += "QUFB";  // 5460 characters: more than one buffer
-  for (int i = 0; i < 301; ++i) enc905 += "QUFB";
-  enc905 += "QUE=";
+  // 5460 characters, more than one buffer holds.
+  const std::string enc4095 = Encode(std::string(4095, 'A')),
+                    enc905 = Encode(std::string(905, 'A'));
   const std::string want = "    Text File To Base64 Encode:\n    Text File Path:  \"" +
                            fx.t.set.TextFilePath + "\"\n    Length = 4095\n" + enc4095 +
                            "\n    Length = 905\n" + enc905 + "\n    Length = 4095\n" + enc4095 +

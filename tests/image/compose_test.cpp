@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "image/bytes.h"
@@ -17,9 +18,10 @@ namespace {
 using test::ReadBytes;
 using test::WriteBytes;
 using Bytes = std::vector<uint8_t>;
+using Parts = std::initializer_list<std::pair<size_t, Bytes>>;
 
 // An erased image holding the parts given.
-Bytes Image(size_t size, std::initializer_list<std::pair<size_t, Bytes>> parts) {
+Bytes Image(size_t size, Parts parts) {
   Bytes b(size, 0xFF);
   for (const auto& [at, part] : parts) std::copy(part.begin(), part.end(), b.begin() + at);
   return b;
@@ -49,55 +51,44 @@ uint16_t WordSumLe(const Bytes& b) {
   return static_cast<uint16_t>(s);
 }
 
+// The image byte by byte: erased, the parts, and the zone's two copies. Copy 1
+// closes its own one's-complement sum; copy 2's last word closes the image's
+// word sum.
+void ExpectImage(Tool& t, const Bytes& img, size_t size, Parts parts, Bytes zone) {
+  ASSERT_EQ(img.size(), size);
+  Bytes want = Image(size, parts);
+  EXPECT_EQ(CheckSum16(t, &img[kImageZone1], kInfoZoneSize), 0x0000);
+  std::copy(&img[kImageZone1 + 4094], &img[kImageZone1 + 4096], &zone[4094]);
+  EXPECT_EQ(static_cast<uint16_t>(WordSumLe(img) + Le16(&zone[4094])), 0);
+  std::copy(zone.begin(), zone.end(), &want[kImageZone1]);
+  std::copy(zone.begin(), zone.end() - 2, &want[kImageZone2]);
+  std::copy(&img[kImageSumWord], &img[kImageSumWord + 2], &want[kImageSumWord]);
+  EXPECT_TRUE(img == want);
+}
+
 struct Compose : test::ToolFixture {
   Bytes pd;
-  Compose(uint32_t size, const std::string& settings = "", uint32_t version = 0x0E010100) {
-    fwgen::PdFirmwareSpec s;
-    s.size = size;
-    s.version = version;
-    pd = fwgen::MakePdFirmware(s);
+  std::string name;  // of the image written
+  Compose(uint32_t size, const std::string& settings = "", uint32_t version = 0x0E010100)
+      : pd(fwgen::MakePdFirmware({.size = size, .version = version})) {
     WriteBytes(dir / "pd.bin", pd);
     test::WriteFile(dir / "Setting.ini", "[Config]\nPD1Bin=pd.bin\n" + settings);
   }
-  // The one image written, or "".
-  std::string Output() {
-    std::string name;
+  Bytes Run(uint8_t mode) {
+    t.set.CreatePDImgOnly = mode;
+    CreatePdImage(t);
     for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-      if (e.path().filename().string().rfind("NewPD1", 0) == 0) {
-        EXPECT_EQ(name, "");
-        name = e.path().filename().string();
-      }
-    return name;
-  }
-  // The image, checked against the zone (both copies, each with its own
-  // closing word) and the parts.
-  Bytes Check(Bytes zone, size_t size, std::initializer_list<std::pair<size_t, Bytes>> parts) {
-    const auto img = ReadBytes(dir / Output());
-    EXPECT_EQ(img.size(), size);
-    if (img.size() != size) return img;
-    EXPECT_EQ(CheckSum16(t, &img[kImageZone1], kInfoZoneSize), 0x0000);  // the zone's own sum
-    Bytes zone2 = zone;
-    std::copy(&img[kImageZone1 + 4094], &img[kImageZone1 + 4096], &zone[4094]);
-    std::copy(&img[kImageSumWord], &img[kImageSumWord + 2], &zone2[4094]);
-    Bytes want = Image(size, parts);
-    std::copy(zone.begin(), zone.end(), &want[kImageZone1]);
-    std::copy(zone2.begin(), zone2.end(), &want[kImageZone2]);
-    EXPECT_TRUE(img == want);
-    // The last word of copy 2 closes the image's word sum.
-    EXPECT_EQ(static_cast<uint16_t>(WordSumLe(img) + Le16(&zone[4094])), 0);
-    return img;
+      if (e.path().filename().string().rfind("NewPD1", 0) == 0) name = e.path().filename().string();
+    return name.empty() ? Bytes{} : ReadBytes(dir / name);
   }
 };
 
 TEST(CreatePdImage, PlainImagePlacesTheCopiesBySize) {
   for (const auto& [size, copy2] : {std::pair{0x8000u, 0x28000u}, std::pair{0x8001u, 0x30000u}}) {
     Compose fx(size);
-    fx.t.set.CreatePDImgOnly = 1;
-    CreatePdImage(fx.t);
+    EXPECT_TRUE(fx.Run(1) == Image(0x40000, {{0x20000, fx.pd}, {copy2, fx.pd}}));  // no zone
+    EXPECT_EQ(fx.name, "NewPD1Image_20261206.bin");
     EXPECT_EQ(fx.t.Pd[1].BinPath, "pd.bin");
-    ASSERT_EQ(fx.Output(), "NewPD1Image_20261206.bin");
-    EXPECT_TRUE(ReadBytes(fx.dir / fx.Output()) ==
-                Image(0x40000, {{0x20000, fx.pd}, {copy2, fx.pd}}));  // no information zone
     EXPECT_EQ(fx.console.out, "Generate_128K_Offset_Image_Only.\n    PD1_TotalByte = 0x" +
                                   std::to_string(size == 0x8000 ? 8000 : 8001) +
                                   "\nCreate NewImage.Bin OK.\n");
@@ -106,15 +97,13 @@ TEST(CreatePdImage, PlainImagePlacesTheCopiesBySize) {
 
 TEST(CreatePdImage, InformationZoneSumWordAndChecksumName) {
   Compose fx(0xC800, "ImgProject=P123456789abcdefghijklmnopqrstuvwxyz_40c\n", 0x0E010203);
-  fx.t.set.CreatePDImgOnly = 2;
-  CreatePdImage(fx.t);
-  const auto img = fx.Check(Zone("P123456789abcdefghijklmnopqrstuv", 0x40000, 0x20261206,
-                                 {0x0E010203}),  // the first 32 of 40 characters
-                            0x40000, {{0x20000, fx.pd}, {0x30000, fx.pd}});
+  const auto img = fx.Run(2);
+  ExpectImage(fx.t, img, 0x40000, {{0x20000, fx.pd}, {0x30000, fx.pd}},
+              Zone("P123456789abcdefghijklmnopqrstuv", 0x40000, 0x20261206, {0x0E010203}));
   const uint16_t sum = CheckSum16(fx.t, img.data(), 0x40000);
   char name[64], lines[512];
   std::snprintf(name, sizeof name, "NewPD1Image_20261206_%04X.bin", sum);
-  EXPECT_EQ(fx.Output(), name);
+  EXPECT_EQ(fx.name, name);
   std::snprintf(lines, sizeof lines,
                 "Generate_128K_Offset_Image_Only.\n    PD1_TotalByte = 0xC800\n"
                 "    Add_Image_Information_zone\n"
@@ -134,44 +123,31 @@ TEST(CreatePdImage, WithVmm6FirmwareDefaultProjectAndTheClocksDate) {
   const auto vmm = fwgen::MakeVmm6Firmware({});
   WriteBytes(fx.dir / "vmm6.bin", vmm);
   fx.t.set.PDVMM6ShareSPI = 1;
-  fx.t.set.CreatePDImgOnly = 2;
-  CreatePdImage(fx.t);
+  const auto img = fx.Run(2);
   EXPECT_EQ(fx.t.Vmm6[1].BinPath, "vmm6.bin");
-  EXPECT_EQ(fx.Output().substr(0, 25), "NewPD1VMM6Image_19990310_");
-  fx.Check(Zone("KMX_Image_Basic.", 0x200000, 0x19990310, {0xA1010100, 0x01020304}), 0x200000,
-           {{0x20000, fx.pd}, {0x30000, fx.pd}, {0x100000, vmm}});
-  EXPECT_NE(fx.console.out.find("Add_VMM6_FW_to_Image.\n"
-                                "Windows_Cmd: certutil -hashfile NewPD1VMM6Image_20221117.Bin\n"
-                                "    VMM6_TotalByte = 0x50000\n"
-                                "    Add_Image_Information_zone\n"),
-            std::string::npos);
+  EXPECT_EQ(fx.name.substr(0, 25), "NewPD1VMM6Image_19990310_");
+  ExpectImage(fx.t, img, 0x200000, {{0x20000, fx.pd}, {0x30000, fx.pd}, {0x100000, vmm}},
+              Zone("KMX_Image_Basic.", 0x200000, 0x19990310, {0xA1010100, 0x01020304}));
 }
 
 TEST(CreatePdImage, RefusalsWriteNoImage) {
-  fwgen::PdFirmwareSpec s;
-  s.size = 0x8000;
-  const auto good = fwgen::MakePdFirmware(s);
+  const auto good = fwgen::MakePdFirmware({.size = 0x8000});
   auto bad_marker = good, bad_crc = good;
   bad_marker[0] = 0x03;
   bad_crc[0x100] ^= 1;
   char crc_line[64];
   std::snprintf(crc_line, sizeof crc_line, "Protection: Bin_CRC16=%04X\n",
                 GetCrc16(bad_crc.data(), 0x7FFE));
-  s.size = 0x10001;
   const std::string ok = "    PD1_TotalByte = 0x8000\n";
   const std::string vmm6 = ok +
                            "Add_VMM6_FW_to_Image.\n"
                            "Windows_Cmd: certutil -hashfile NewPD1VMM6Image_20221117.Bin\n";
-  const struct {
-    std::string settings;
-    Bytes pd;
-    std::string tail;
-  } cases[] = {
+  const std::tuple<std::string, Bytes, std::string> cases[] = {
       {"PD2Bin=pd.bin\n", good, "PD1_Bin_Error.\n"},
       {"PD1Bin=other.bin\n", good, "Protection : PD1_Bin_Open_Fail.\n"},
       {"PD1Bin=pd.bin\n", Bytes(0x7FFF, 0x02),
        "    PD1_TotalByte = 0x7FFF\nProtection : FW_Size_31K_Error.\n"},
-      {"PD1Bin=pd.bin\n", fwgen::MakePdFirmware(s),
+      {"PD1Bin=pd.bin\n", fwgen::MakePdFirmware({.size = 0x10001}),
        "    PD1_TotalByte = 0x10001\nProtection : FW_Size_64K_Error.\n"},
       {"PD1Bin=pd.bin\n", bad_marker, ok + "Protection : PDFW_Data[0]_Error.\n"},
       {"PD1Bin=pd.bin\n", bad_crc, ok + crc_line},
@@ -180,80 +156,62 @@ TEST(CreatePdImage, RefusalsWriteNoImage) {
       {"PD1Bin=pd.bin\nVMM6Bin=pd.bin\n", good,
        vmm6 + "    VMM6_TotalByte = 0x8000\nProtection : FW_Size_32K_Error.\n"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [settings, pd, tail] : cases) {
     Compose fx(0x8000);
-    test::WriteFile(fx.dir / "Setting.ini", "[Config]\n" + c.settings);
-    WriteBytes(fx.dir / "pd.bin", c.pd);
-    fx.t.set.PDVMM6ShareSPI = c.tail.find("VMM6") != std::string::npos;
-    fx.t.set.CreatePDImgOnly = 2;
-    CreatePdImage(fx.t);
-    EXPECT_EQ(fx.console.out, "Generate_128K_Offset_Image_Only.\n" + c.tail);
-    EXPECT_EQ(fx.Output(), "");
+    test::WriteFile(fx.dir / "Setting.ini", "[Config]\n" + settings);
+    WriteBytes(fx.dir / "pd.bin", pd);
+    fx.t.set.PDVMM6ShareSPI = tail.find("VMM6") != std::string::npos;
+    EXPECT_TRUE(fx.Run(2).empty());
+    EXPECT_EQ(fx.console.out, "Generate_128K_Offset_Image_Only.\n" + tail);
   }
 }
 
 TEST(BuildInfoZone, MaskSelectsTheSlots) {
   test::ToolFixture fx;
-  Bytes zone(4096, 0xEE);
-  // No slot: the zone is left as it is, only its closing word is stored.
-  EXPECT_EQ(BuildInfoZone(fx.t, zone.data(), 0x00, 0x40000), 1u);
-  EXPECT_TRUE(Bytes(zone.begin(), zone.end() - 2) == Bytes(4094, 0xEE));
-  EXPECT_EQ(CheckSum16(fx.t, zone.data(), 4096), 0x0000);
-
-  fwgen::HubFirmwareSpec hs;
-  hs.version = 0x0305;
-  WriteBytes(fx.dir / "hub.bin", fwgen::MakeHubFirmware(hs));
+  WriteBytes(fx.dir / "hub.bin", fwgen::MakeHubFirmware({.version = 0x0305}));
   fx.t.Hub[1].BinPath = "hub.bin";
-  fwgen::DpFirmwareSpec ds;
-  ds.version = 0x05060708;
-  WriteBytes(fx.dir / "dp.bin", fwgen::MakeDpFirmware(ds));
+  WriteBytes(fx.dir / "dp.bin", fwgen::MakeDpFirmware({.version = 0x05060708}));
   fx.t.Dp[1].BinPath = "dp.bin";
+  Bytes zone(4096, 0xEE);
   EXPECT_EQ(BuildInfoZone(fx.t, zone.data(), 0x09, 0x1234), 1u);  // hub 1, then DP
   const auto want = Zone("", 0x1234, 0x20261206, {0x0305, 0x05060708});
-  EXPECT_TRUE(Bytes(zone.begin() + 64, zone.end() - 2) == Bytes(want.begin() + 64, want.end() - 2));
+  EXPECT_TRUE(std::equal(&want[64], &want[4094], &zone[64]));
   EXPECT_EQ(CheckSum16(fx.t, zone.data(), 4096), 0x0000);
 }
 
-TEST(CreateCrc16Image, StampsPadsAndCutsToTheTargetSize) {
+TEST(CreateCrc16Image, StampsPadsCutsAndRefuses) {
   test::ToolFixture fx;
   Bytes in(60 * 1024);
   for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
   WriteBytes(fx.dir / "ASIC_SPI.bin", in);
   CreateCrc16Image(fx.t, 64);
-  EXPECT_EQ(fx.console.out,
-            "Create_CRC16_at_64K_Only.\n    ASIC_TotalByte = 0xF000\n"
-            "Generate ASIC_SPI_CRC_PD.Bin OK.\n");
   auto want = Image(0x10000, {{0, in}});
   StampCrc16(want.data(), 0x10000);
   EXPECT_TRUE(ReadBytes(fx.dir / "ASIC_SPI_CRC.bin") == want);
-
   CreateCrc16Image(fx.t, 8);  // a target below the input's size cuts it
-  want = Bytes(in.begin(), in.begin() + 0x2000);
+  want.resize(0x2000);
   StampCrc16(want.data(), 0x2000);
   EXPECT_TRUE(ReadBytes(fx.dir / "ASIC_SPI_CRC.bin") == want);
-
+  EXPECT_EQ(fx.console.out,
+            "Create_CRC16_at_64K_Only.\n    ASIC_TotalByte = 0xF000\n"
+            "Generate ASIC_SPI_CRC_PD.Bin OK.\nCreate_CRC16_at_8K_Only.\n"
+            "    ASIC_TotalByte = 0xF000\nGenerate ASIC_SPI_CRC_PD.Bin OK.\n");
   WriteBytes(fx.dir / "ASIC_SPI.bin", Bytes(0x40000, 7));  // the largest of both
   CreateCrc16Image(fx.t, 255);
   EXPECT_EQ(ReadBytes(fx.dir / "ASIC_SPI_CRC.bin").size(), 255u * 1024);
-}
 
-TEST(CreateCrc16Image, Refusals) {
-  const struct {
-    uint8_t kib;
-    size_t input;  // 0: no input file
-    std::string tail;
-  } cases[] = {
+  const std::tuple<uint8_t, size_t, std::string> cases[] = {
       {3, 0x1000, "Protection : Target_Size_Small.\n"},
-      {64, 0, "Protection : ASIC_SPI.bin_Open_Fail.\n"},
+      {64, 0, "Protection : ASIC_SPI.bin_Open_Fail.\n"},  // no input file
       {64, 0xFFF, "    ASIC_TotalByte = 0xFFF\nProtection : FW_Size_3K_Error.\n"},
       {64, 0x40001, "    ASIC_TotalByte = 0x40001\nProtection : FW_Size_256K_Error.\n"},
   };
-  for (const auto& c : cases) {
-    test::ToolFixture fx;
-    if (c.input) WriteBytes(fx.dir / "ASIC_SPI.bin", Bytes(c.input, 1));
-    CreateCrc16Image(fx.t, c.kib);
-    EXPECT_EQ(fx.console.out, "Create_CRC16_at_" + std::to_string(c.kib) + "K_Only.\n" + c.tail);
-    EXPECT_FALSE(test::FileExists(fx.dir / "ASIC_SPI_CRC.bin"));
+  for (const auto& [kib, input, tail] : cases) {
+    test::ToolFixture one;
+    if (input) WriteBytes(one.dir / "ASIC_SPI.bin", Bytes(input, 1));
+    CreateCrc16Image(one.t, kib);
+    EXPECT_EQ(one.console.out, "Create_CRC16_at_" + std::to_string(kib) + "K_Only.\n" + tail);
+    EXPECT_FALSE(test::FileExists(one.dir / "ASIC_SPI_CRC.bin"));
   }
 }
 

@@ -122,20 +122,6 @@ TEST(GetFormalVersion, RefusalsAndTheDpFile) {
   EXPECT_EQ(fx.t.Pd[1].BinFormalVersion, 0u);
 }
 
-TEST(GetPdBinFlag, ReadsTheFlagWordOnlyWithItsMarker) {
-  PdFile fx;
-  auto b = MakePdFirmware({.flag = 0x80000001});
-  fx.Raw(b);
-  fx.t.Pd[1].BinVersion = 0x0E010100;
-  EXPECT_EQ(GetPdBinFlag(fx.t, 1), 0x0E010100u);  // the file version, untouched
-  EXPECT_EQ(fx.t.Pd[1].BinFlag, 0x80000001u);
-  b[0x1022] = 'g';  // "FLAg"
-  fx.Raw(b);
-  GetPdBinFlag(fx.t, 1);
-  EXPECT_EQ(fx.t.Pd[1].BinFlag, 0u);
-  EXPECT_EQ(fx.console.out, "    PD_Bin_FLAG = 80000001\n    PD_Bin_FLAG_Not_Found\n");
-}
-
 TEST(CheckPdBin, CompatibilityTable) {
   const struct {
     uint16_t chip;

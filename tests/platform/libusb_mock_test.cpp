@@ -183,10 +183,6 @@ struct LibusbMocked : ::testing::Test {
 
     EXPECT_EQ(bus->Open(Find(devices, "2-3"), status), nullptr);
     EXPECT_EQ(status, UsbStatus::NotFound);
-    UsbDeviceInfo stale;
-    stale.path = "3-1";
-    EXPECT_EQ(bus->Open(stale, status), nullptr);
-    EXPECT_EQ(status, UsbStatus::NotFound);
     EXPECT_NE(bus->OpenFailureHint(UsbStatus::AccessDenied).find("60-pdflash-billboard.rules"),
               std::string::npos);
   }

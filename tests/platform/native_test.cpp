@@ -16,12 +16,9 @@
 namespace pdflash {
 namespace {
 
-TEST(NativeUsbBus, ListsInAStableOrderAndAnUnknownDeviceIsNotFound) {
+TEST(NativeUsbBus, AnUnknownDeviceIsNotFound) {
   auto bus = MakeNativeUsbBus();
-  const auto devices = bus->Enumerate();
-  const auto again = bus->Enumerate();
-  ASSERT_EQ(again.size(), devices.size());
-  for (size_t i = 0; i < devices.size(); ++i) EXPECT_EQ(again[i].path, devices[i].path);
+  bus->Enumerate();
   UsbDeviceInfo ghost;
   ghost.path = "\\\\?\\usb#vid_1209&pid_0001#pdflash-none#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
   UsbStatus status = UsbStatus::Ok;

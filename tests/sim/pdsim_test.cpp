@@ -1,6 +1,7 @@
 #include "sim/pdsim.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "sim/sim_config.h"
 #include "sim_support.h"
@@ -21,12 +22,12 @@ struct Pdsim {
   std::string out, err;
 };
 
-TEST(Pdsim, InitWritesEveryKeyWithDefaultsAndABlankFlash) {
+TEST(Pdsim, InitWritesEveryKeyLoadWritesBytesExactlyShowReportsTheCopies) {
   TempDir dir;
-  const std::string board = dir / "board";
+  const std::string board = dir / "b";
   Pdsim p;
-  ASSERT_EQ(p.Run({"init", board, "Identity=B0", "Device2.UsbAddress=6", "Device2.Flash2Size=10000",
-                   "device2.mode=rom"}),
+  ASSERT_EQ(p.Run({"init", board, "Identity=B0", "Flash2Size=40000", "Device2.UsbAddress=6",
+                   "Device2.Flash2Size=10000", "device2.mode=rom"}),
             0)
       << p.err;
   const std::string ini = pdflash::test::ReadFile(board + "/device.ini");
@@ -34,29 +35,53 @@ TEST(Pdsim, InitWritesEveryKeyWithDefaultsAndABlankFlash) {
   std::string error;
   ASSERT_TRUE(ParseDeviceIni(ini, devices, error)) << error;
   ASSERT_EQ(devices.size(), 2u);
-  EXPECT_EQ(devices[0].Identity, 0xB0u);
   EXPECT_EQ(devices[0].RomVersion, 0x35000100u);
   EXPECT_EQ(devices[1].Identity, 0xC0u);
   EXPECT_EQ(devices[1].UsbAddress, 6u);
   EXPECT_EQ(devices[1].mode, Mode::Rom);
   for (const KeyInfo& k : DeviceKeys())
     EXPECT_NE(ini.find(std::string("\n") + k.name + "="), std::string::npos) << k.name;
-  const auto flash = ReadBytes(board + "/flash.bin");
+  auto flash = ReadBytes(board + "/flash.bin");
   EXPECT_EQ(std::count(flash.begin(), flash.end(), 0xFF), 0x80000);
   EXPECT_EQ(flash.size(), 0x80000u);
   EXPECT_EQ(ReadBytes(board + "/dev2_flash2.bin").size(), 0x10000u);
-  EXPECT_FALSE(FileExists(board + "/flash2.bin"));
+
+  WriteBytes(dir / "fw1.bin", fwgen::MakePdFirmware({.version = 0x0E010203}));
+  WriteBytes(dir / "fw2.bin", fwgen::MakePdFirmware({.version = 0x0E010204}));
+  WriteBytes(dir / "zeros.bin", std::vector<uint8_t>(0x10, 0x00));
+  WriteBytes(dir / "ones.bin", std::vector<uint8_t>(0x08, 0xFF));
+  pdflash::test::WriteFile(board + "/state.ini", "[Device]\nBootedCopy=none\n");
+  ASSERT_EQ(p.Run({"load", board, "20000", dir / "fw1.bin"}), 0) << p.err;
+  EXPECT_FALSE(FileExists(board + "/state.ini")) << "a programmer session power-cycles the board";
+  ASSERT_EQ(p.Run({"load", board, "0x30000", dir / "fw2.bin"}), 0) << p.err;
+  ASSERT_EQ(p.Run({"load", board, "100", dir / "zeros.bin"}), 0);
+  ASSERT_EQ(p.Run({"load", board, "104", dir / "ones.bin"}), 0);
+  flash = ReadBytes(board + "/flash.bin");
+  EXPECT_EQ(flash[0x103], 0x00);
+  EXPECT_EQ(flash[0x104], 0xFF) << "a programmer writes the bytes, it does not AND them";
+  EXPECT_EQ(flash[0x10C], 0x00);
+  ASSERT_EQ(p.Run({"load", board, "1000", dir / "zeros.bin", "--flash2"}), 0);
+  EXPECT_EQ(ReadBytes(board + "/flash2.bin")[0x1000], 0x00);
+  EXPECT_EQ(p.Run({"load", board, "7FFF8", dir / "zeros.bin"}), 1);
+  EXPECT_NE(p.err.find("10 bytes at 7FFF8 do not fit into a flash of 80000 bytes"),
+            std::string::npos)
+      << p.err;
+  EXPECT_EQ(ReadBytes(board + "/flash.bin"), flash) << "a refused load changes nothing";
+
+  ASSERT_EQ(p.Run({"show", board}), 0) << p.err;
+  for (const char* line :
+       {"[Device] application firmware, identity B0, running version 0E.01.02.03 (copy at 020000)",
+        "PD copy 1 at 020000: valid, version 0E.01.02.03, size C800, VID/PID 2109/0107",
+        "PD copy 2 at 030000: valid, version 0E.01.02.04, size C800",
+        "PD copy 2 at 028000: not valid", "second flash 40000 bytes"})
+    EXPECT_NE(p.out.find(line), std::string::npos) << line << "\n" << p.out;
 }
 
 TEST(Pdsim, RefusesBadInputWithAReason) {
   TempDir dir;
   Pdsim p;
   const std::string board = dir / "b";
-  const struct {
-    std::vector<std::string> args;
-    int code;
-    const char* message;
-  } cases[] = {
+  const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
       {{}, 2, "Usage:"},
       {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
       {{"init", board, "Colour=red"}, 2, "unknown key 'Colour'"},
@@ -66,53 +91,13 @@ TEST(Pdsim, RefusesBadInputWithAReason) {
       {{"show", board}, 1, "no device.ini"},
       {{"load", board, "0"}, 2, "needs DIR ADDR FILE"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(p.Run(c.args), c.code) << c.message;
-    EXPECT_NE(p.err.find(c.message), std::string::npos) << p.err;
+  for (const auto& [args, code, message] : cases) {
+    EXPECT_EQ(p.Run(args), code) << message;
+    EXPECT_NE(p.err.find(message), std::string::npos) << p.err;
   }
   EXPECT_FALSE(FileExists(board + "/device.ini")) << "nothing written on bad input";
   EXPECT_EQ(p.Run({"--help"}), 0);
   EXPECT_NE(p.out.find("Device2.Identity=C0"), std::string::npos);
-}
-
-TEST(Pdsim, LoadWritesTheFileExactlyAndShowReportsTheCopies) {
-  TempDir dir;
-  const std::string board = dir / "b";
-  Pdsim p;
-  ASSERT_EQ(p.Run({"init", board, "Flash2Size=40000"}), 0);
-  WriteBytes(dir / "fw1.bin", PdImage(0x0E010203, 0xC800));
-  WriteBytes(dir / "fw2.bin", PdImage(0x0E010204, 0xC800));
-  WriteBytes(dir / "zeros.bin", std::vector<uint8_t>(0x10, 0x00));
-  WriteBytes(dir / "ones.bin", std::vector<uint8_t>(0x08, 0xFF));
-  pdflash::test::WriteFile(board + "/state.ini", "[Device]\nBootedCopy=none\n");
-
-  ASSERT_EQ(p.Run({"load", board, "20000", dir / "fw1.bin"}), 0) << p.err;
-  EXPECT_FALSE(FileExists(board + "/state.ini")) << "a programmer session power-cycles the board";
-  ASSERT_EQ(p.Run({"load", board, "0x30000", dir / "fw2.bin"}), 0) << p.err;
-  ASSERT_EQ(p.Run({"load", board, "100", dir / "zeros.bin"}), 0);
-  ASSERT_EQ(p.Run({"load", board, "104", dir / "ones.bin"}), 0);
-  const auto flash = ReadBytes(board + "/flash.bin");
-  EXPECT_EQ(flash[0x103], 0x00);
-  EXPECT_EQ(flash[0x104], 0xFF) << "a programmer writes the bytes, it does not AND them";
-  EXPECT_EQ(flash[0x10C], 0x00);
-  ASSERT_EQ(p.Run({"load", board, "1000", dir / "zeros.bin", "--flash2"}), 0);
-  EXPECT_EQ(ReadBytes(board + "/flash2.bin")[0x1000], 0x00);
-
-  EXPECT_EQ(p.Run({"load", board, "7FFF8", dir / "zeros.bin"}), 1);
-  EXPECT_NE(p.err.find("10 bytes at 7FFF8 do not fit into a flash of 80000 bytes"),
-            std::string::npos)
-      << p.err;
-  EXPECT_EQ(p.Run({"load", board, "0", dir / "zeros.bin", "--device", "2"}), 1);
-  EXPECT_NE(p.err.find("no [Device2]"), std::string::npos);
-  EXPECT_EQ(ReadBytes(board + "/flash.bin"), flash) << "refused loads change nothing";
-
-  ASSERT_EQ(p.Run({"show", board}), 0) << p.err;
-  for (const char* line :
-       {"[Device] application firmware, identity C0, running version 0E.01.02.03 (copy at 020000)",
-        "PD copy 1 at 020000: valid, version 0E.01.02.03, size C800, VID/PID 2109/0107",
-        "PD copy 2 at 030000: valid, version 0E.01.02.04, size C800",
-        "PD copy 2 at 028000: not valid", "second flash 40000 bytes"})
-    EXPECT_NE(p.out.find(line), std::string::npos) << line << "\n" << p.out;
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
 // The board directory as the virtual device's memory between runs.
+#include <tuple>
+
+#include "image/bytes.h"
 #include "sim_support.h"
 
 namespace pdflash::sim::test {
@@ -7,25 +10,36 @@ namespace {
 using pdflash::test::FileExists;
 using pdflash::test::ReadFile;
 using pdflash::test::WriteFile;
+using Bytes = std::vector<uint8_t>;
+
+// Vendor requests. Registers: the address in the value's high byte, 1 read, 2 write.
+Bytes In(UsbDevice& d, uint8_t request, uint16_t value, uint16_t length) {
+  Bytes b(length, 0xEE);
+  EXPECT_TRUE(d.ControlTransfer({0xC0, request, value, 0, length}, b.data()));
+  return b;
+}
+bool Out(UsbDevice& d, uint8_t request, uint16_t value, Bytes data = {}) {
+  return d.ControlTransfer({0x40, request, value, 0, uint16_t(data.size())}, data.data());
+}
 
 TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
   Board b(
       "; my board\n[Device]\nCustomKey=kept\nChallengeClient=1\nFlash2Size=10000\n"
       "flash2status2=02\n");
-  auto flash = std::vector<uint8_t>(0x80000, 0xFF);
-  const auto old_fw = PdImage(0x0E010101);
+  Bytes flash(0x80000, 0xFF);
+  const auto old_fw = fwgen::MakePdFirmware({.size = 0x8000, .version = 0x0E010101});
   std::copy(old_fw.begin(), old_fw.end(), flash.begin() + 0x20000);
   pdflash::test::WriteBytes(b.dir / "flash.bin", flash);
   uint16_t challenge = 0;
   {
     SimBus& bus = b.Run();
     auto d = b.Open();
-    WriteReg(*d, 0x0002, 0x87);
-    WriteReg(*d, 0x00F7, 0x01);
-    WriteReg(*d, 0x00F5, 0xC0);
-    bus.Device(0).Flash().ProgramImage(0x20000, PdImage(0x0E010202));
+    EXPECT_TRUE(Out(*d, 0xE0, 0x0202, {0x87}) && Out(*d, 0xE0, 0xF702, {0x01}) &&
+                Out(*d, 0xE0, 0xF502, {0xC0}));
+    bus.Device(0).Flash().ProgramImage(
+        0x20000, fwgen::MakePdFirmware({.size = 0x8000, .version = 0x0E010202}));
     bus.Device(0).Flash2()->SetStatus(0x1C, 0x00);
-    challenge = Challenge16(*d, 0x000D).value();
+    challenge = Be16(In(*d, 0xE0, 0x000D, 2).data());
   }
   SimBus& bus = b.Run();
   const std::string ini = ReadFile(b.dir / "device.ini");
@@ -34,66 +48,55 @@ TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
     EXPECT_NE(ini.find(kept), std::string::npos) << kept;
   EXPECT_EQ(ini.find("flash2status2"), std::string::npos);
   EXPECT_EQ(ini.find("FlashStatus="), std::string::npos) << "untouched defaults are not added";
-  EXPECT_TRUE(FileExists(b.dir / "state.ini"));
 
   auto d = b.Open();
-  EXPECT_EQ(ReadReg(*d, 0x0002), 0x87);
-  EXPECT_EQ(ReadReg(*d, 0x00F7), 0x81);
-  EXPECT_EQ(ReadReg(*d, 0x00F5), 0x00) << "an open SPI master command does not survive";
-  EXPECT_EQ(Version(*d), 0x0E010101u) << "the firmware started before still runs";
+  EXPECT_EQ(In(*d, 0xE0, 0x0201, 1)[0], 0x87);
+  EXPECT_EQ(In(*d, 0xE0, 0xF701, 1)[0], 0x81);
+  EXPECT_EQ(In(*d, 0xE0, 0xF501, 1)[0], 0x00) << "an open SPI master command does not survive";
+  EXPECT_EQ(Be32(In(*d, 0xE2, 1, 4).data()), 0x0E010101u) << "the old firmware runs on";
 
-  // The challenge read in the last run is still the one to answer; then the
-  // jump to ROM code persists, and a restart under way finishes by the next run.
-  ASSERT_TRUE(ChallengeAnswer(*d, bus.Device(0).ExpectedAnswer(challenge)));
-  ASSERT_TRUE(Vdr(*d, 0xA0));
-  ASSERT_TRUE(Vdr(*d, 0xB0));
+  // The challenge read in the last run is still the one to answer, and the
+  // jump to ROM code it unlocks persists.
+  const uint16_t answer = bus.Device(0).ExpectedAnswer(challenge);
+  ASSERT_TRUE(Out(*d, 0xE0, 0x000E, {uint8_t(answer >> 8), uint8_t(answer)}));
+  ASSERT_TRUE(Out(*d, 0xA0, 0) && Out(*d, 0xB0, 0));
   b.Run();
   EXPECT_NE(ReadFile(b.dir / "device.ini").find("Mode=Rom"), std::string::npos);
-  auto rom = b.Open();
-  ASSERT_NE(rom, nullptr);
-  ASSERT_TRUE(Vdr(*rom, 0xB0));
-  b.Run();
-  EXPECT_EQ(b.bus->Device(0).RunningVersion(), 0x0E010202u) << "the new copy starts";
 
   // Deleting state.ini is a power cycle: registers start afresh.
+  EXPECT_TRUE(Out(*b.Open(), 0xE0, 0x0202, {0x87}));
   b.Close();
   std::filesystem::remove(b.dir / "state.ini");
   b.Run();
   EXPECT_EQ(b.bus->Device(0).PeekRegister(0x0002), 0);
-  EXPECT_EQ(b.bus->Device(0).RunningVersion(), 0x0E010202u);
 }
 
 TEST(SimState, LoadExplainsWhatIsWrongAndLeavesTheDirectoryAlone) {
-  const struct {
-    const char* ini;
-    const char* flash;  // content of flash.bin, or null
-    const char* expect;
-  } cases[] = {
-      {nullptr, nullptr, "no device.ini"},
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {nullptr, nullptr, "no device.ini"},  // device.ini, flash.bin, the error
       {"; nothing\n", nullptr, "no [Device] section"},
       {"[Device]\nIdentity=XY\n", nullptr,
        "line 2 [Device]: Identity needs a hexadecimal number, not 'XY'"},
-      {"[Device]\nMode=Boot\n", nullptr, "Mode must be App or Rom"},
       {"[Device]\n[Device]\n", nullptr, "appears twice"},
       {"[Device]\n", "small", "flash.bin holds 5 bytes, not the flash size 80000 (hex)"},
       {"[Device]\nChallengeClient=2\n", nullptr, "have no [Challenge] Client2"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.expect);
+  for (const auto& [ini, flash, expect] : cases) {
+    SCOPED_TRACE(expect);
     TempDir dir;
     VirtualClock clock;
-    if (c.ini) WriteFile(dir / "device.ini", c.ini);
-    if (c.flash) WriteFile(dir / "flash.bin", c.flash);
+    if (ini) WriteFile(dir / "device.ini", ini);
+    if (flash) WriteFile(dir / "flash.bin", flash);
     WriteFile(dir / "Challenge.ini", "");
     {
       SimBus bus(dir.path(), clock, dir / "Challenge.ini");
       std::string error;
       EXPECT_FALSE(bus.Load(error));
-      EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+      EXPECT_NE(error.find(expect), std::string::npos) << error;
       EXPECT_TRUE(bus.Enumerate().empty());
     }
     EXPECT_FALSE(FileExists(dir / "state.ini"));
-    EXPECT_EQ(c.ini ? ReadFile(dir / "device.ini") : "", c.ini ? c.ini : "");
+    EXPECT_EQ(ini ? ReadFile(dir / "device.ini") : "", ini ? ini : "");
   }
 }
 
