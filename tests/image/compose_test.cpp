@@ -147,12 +147,9 @@ TEST(CreatePdImage, RefusalsWriteNoImage) {
       {"PD1Bin=other.bin\n", good, "Protection : PD1_Bin_Open_Fail.\n"},
       {"PD1Bin=pd.bin\n", Bytes(0x7FFF, 0x02),
        "    PD1_TotalByte = 0x7FFF\nProtection : FW_Size_31K_Error.\n"},
-      {"PD1Bin=pd.bin\n", fwgen::MakePdFirmware({.size = 0x10001}),
-       "    PD1_TotalByte = 0x10001\nProtection : FW_Size_64K_Error.\n"},
       {"PD1Bin=pd.bin\n", bad_marker, ok + "Protection : PDFW_Data[0]_Error.\n"},
       {"PD1Bin=pd.bin\n", bad_crc, ok + crc_line},
       {"PD1Bin=pd.bin\n", good, vmm6 + "VMM6_Bin_Error.\n"},
-      {"PD1Bin=pd.bin\nVMM6Bin=none.bin\n", good, vmm6 + "Protection : VMM6_Bin_Open_Fail.\n"},
       {"PD1Bin=pd.bin\nVMM6Bin=pd.bin\n", good,
        vmm6 + "    VMM6_TotalByte = 0x8000\nProtection : FW_Size_32K_Error.\n"},
   };
@@ -164,19 +161,6 @@ TEST(CreatePdImage, RefusalsWriteNoImage) {
     EXPECT_TRUE(fx.Run(2).empty());
     EXPECT_EQ(fx.console.out, "Generate_128K_Offset_Image_Only.\n" + tail);
   }
-}
-
-TEST(BuildInfoZone, MaskSelectsTheSlots) {
-  test::ToolFixture fx;
-  WriteBytes(fx.dir / "hub.bin", fwgen::MakeHubFirmware({.version = 0x0305}));
-  fx.t.Hub[1].BinPath = "hub.bin";
-  WriteBytes(fx.dir / "dp.bin", fwgen::MakeDpFirmware({.version = 0x05060708}));
-  fx.t.Dp[1].BinPath = "dp.bin";
-  Bytes zone(4096, 0xEE);
-  EXPECT_EQ(BuildInfoZone(fx.t, zone.data(), 0x09, 0x1234), 1u);  // hub 1, then DP
-  const auto want = Zone("", 0x1234, 0x20261206, {0x0305, 0x05060708});
-  EXPECT_TRUE(std::equal(&want[64], &want[4094], &zone[64]));
-  EXPECT_EQ(CheckSum16(fx.t, zone.data(), 4096), 0x0000);
 }
 
 TEST(CreateCrc16Image, StampsPadsCutsAndRefuses) {

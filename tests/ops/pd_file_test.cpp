@@ -76,14 +76,10 @@ TEST(GetPdBinVersion, IdentityRule) {
 }
 
 TEST(GetFormalVersion, SearchWindowsAndTheFirstMatch) {
-  for (const auto& [offset, found] : {std::pair{0x1000u, true},
-                                      {0x1037u, true},
-                                      {0x1038u, false},
-                                      {0x0FFFu, false},
-                                      {0x4000u, true},
-                                      {0x4037u, true},
-                                      {0x4038u, false},
-                                      {0x2000u, false}}) {
+  const uint32_t offsets[] = {0x1000, 0x1037, 0x4000, 0x4037, 0x0FFF, 0x1038, 0x2000, 0x4038};
+  for (size_t i = 0; i < 8; ++i) {
+    const uint32_t offset = offsets[i];
+    const bool found = i < 4;  // inside one of the two windows
     PdFile fx;
     fx.Write({.formal_version = 0xA1B2C3D4, .formal_offset = offset});
     fx.t.set.DisplayFormalVer = 1;

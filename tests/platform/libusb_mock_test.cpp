@@ -5,9 +5,9 @@
 // mock, where LibusbMocked.Bus is registered.
 #if defined(PDFLASH_HAVE_LIBUSB) && !defined(_WIN32)
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 
 #include "image/bytes.h"
@@ -36,7 +36,6 @@ const struct MockDevice {
     {"usb1/1-4/1-4.2", 1, 7, 0x11, 0x11, 0xB0B0, 0x0102},
     {"usb2/2-3", 2, 127, 0x11, 0x11, 0xB0B2, 0x0104, false},
     {"usb1/1-10", 1, 12, 0x00, 0x11, 0xB0B3, 0x0105},
-    {"usb1/1-1", 1, 9, 0x00, 0x11, 0xB0B1, 0x0103},
 };
 
 std::string UmockdevFile() {
@@ -110,24 +109,21 @@ TEST(LibusbBackend, RunsAgainstAMockedBus) {
     GTEST_SKIP() << "umockdev-run is not installed (scripts/setup.sh does it)";
   test::TempDir dir;
   test::WriteFile(dir / "bus.umockdev", UmockdevFile());
-  // What the board at 1-4.2 answers; 1-1 only answers a request we do not send.
+  // What the board at 1-4.2 answers.
   test::WriteBytes(dir / "board.pcap", Capture(7)
                                            .Do({0xC0, 0xE0, 0x1801, 0x0000, 1}, {0x70})
                                            .Do({0x40, 0xE0, 0x3402, 0x0012, 1}, {0x5A})
                                            .Do({0xC0, 0xC4, 0x0003, 0x0200, 4}, {1, 2, 3, 4})
                                            .Do({0x40, 0xA0, 0x0000, 0x0000, 0}, {})
                                            .bytes);
-  test::WriteBytes(dir / "silent.pcap", Capture(9).Do({0xC0, 0xE0, 0x2101, 0, 1}, {9}).bytes);
-  const std::string sys = std::string("/sys") + kPci + "/usb1/";
-  const std::string command = "PDFLASH_UMOCKDEV=1 umockdev-run -d '" + dir / "bus.umockdev" +
-                              "' -p '" + sys + "1-4/1-4.2=" + dir / "board.pcap" + "' -p '" + sys +
-                              "1-1=" + dir / "silent.pcap" + "' -- '" + RealHost().ExePath() +
-                              "' --gtest_filter='LibusbMocked.*' > '" + dir / "out.txt" +
-                              "' 2>&1 </dev/null";
+  const std::string command =
+      "PDFLASH_UMOCKDEV=1 umockdev-run -d '" + dir / "bus.umockdev" + "' -p '/sys" + kPci +
+      "/usb1/1-4/1-4.2=" + dir / "board.pcap" + "' -- '" + RealHost().ExePath() +
+      "' --gtest_filter='LibusbMocked.*' > '" + dir / "out.txt" + "' 2>&1 </dev/null";
   const int rc = std::system(command.c_str());
   const std::string out = test::ReadFile(dir / "out.txt");
   EXPECT_EQ(rc, 0) << out;
-  EXPECT_NE(out.find("[  PASSED  ] 1 test."), std::string::npos) << out;
+  EXPECT_THAT(out, ::testing::HasSubstr("[  PASSED  ] 1 test."));
 }
 
 const UsbDeviceInfo& Find(const std::vector<UsbDeviceInfo>& list, const std::string& path) {
@@ -146,7 +142,7 @@ struct LibusbMocked : ::testing::Test {
     UsbStatus status = UsbStatus::Ok;
     std::vector<std::string> paths;
     for (const auto& d : devices) paths.push_back(d.path);
-    ASSERT_EQ(paths, (std::vector<std::string>{"1-1", "1-4", "1-4.2", "1-10", "2-3"}));
+    ASSERT_EQ(paths, (std::vector<std::string>{"1-4", "1-4.2", "1-10", "2-3"}));
     const UsbDeviceInfo& board = Find(devices, "1-4.2");
     EXPECT_EQ(Le16(&board.descriptor[10]), 0xB0B0);
     EXPECT_EQ(board.descriptor[4], kBillboardClass);
@@ -173,18 +169,10 @@ struct LibusbMocked : ::testing::Test {
     EXPECT_TRUE(dev->ReadDeviceDescriptor(d));
     EXPECT_EQ(d, board.descriptor);
 
-    auto silent = bus->Open(Find(devices, "1-1"), status);
-    ASSERT_NE(silent, nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(silent->ControlTransfer({0xC0, 0xE0, 0x1801, 0x0000, 1}, &id));
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(4900));  // the transfer timeout
-    EXPECT_LT(waited, std::chrono::seconds(30));
-
     EXPECT_EQ(bus->Open(Find(devices, "2-3"), status), nullptr);
     EXPECT_EQ(status, UsbStatus::NotFound);
-    EXPECT_NE(bus->OpenFailureHint(UsbStatus::AccessDenied).find("60-pdflash-billboard.rules"),
-              std::string::npos);
+    EXPECT_THAT(bus->OpenFailureHint(UsbStatus::AccessDenied),
+                ::testing::HasSubstr("60-pdflash-billboard.rules"));
   }
 };
 

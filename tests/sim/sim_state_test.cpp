@@ -1,4 +1,6 @@
 // The board directory as the virtual device's memory between runs.
+#include <gmock/gmock.h>
+
 #include <tuple>
 
 #include "image/bytes.h"
@@ -11,6 +13,7 @@ using pdflash::test::FileExists;
 using pdflash::test::ReadFile;
 using pdflash::test::WriteFile;
 using Bytes = std::vector<uint8_t>;
+using ::testing::HasSubstr;
 
 // Vendor requests. Registers: the address in the value's high byte, 1 read, 2 write.
 Bytes In(UsbDevice& d, uint8_t request, uint16_t value, uint16_t length) {
@@ -45,7 +48,7 @@ TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
   const std::string ini = ReadFile(b.dir / "device.ini");
   for (const char* kept :
        {"; my board", "CustomKey=kept", "Mode=App", "Flash2Status=1C", "Flash2Status2=00"})
-    EXPECT_NE(ini.find(kept), std::string::npos) << kept;
+    EXPECT_THAT(ini, HasSubstr(kept));
   EXPECT_EQ(ini.find("flash2status2"), std::string::npos);
   EXPECT_EQ(ini.find("FlashStatus="), std::string::npos) << "untouched defaults are not added";
 
@@ -61,7 +64,7 @@ TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
   ASSERT_TRUE(Out(*d, 0xE0, 0x000E, {uint8_t(answer >> 8), uint8_t(answer)}));
   ASSERT_TRUE(Out(*d, 0xA0, 0) && Out(*d, 0xB0, 0));
   b.Run();
-  EXPECT_NE(ReadFile(b.dir / "device.ini").find("Mode=Rom"), std::string::npos);
+  EXPECT_THAT(ReadFile(b.dir / "device.ini"), HasSubstr("Mode=Rom"));
 
   // Deleting state.ini is a power cycle: registers start afresh.
   EXPECT_TRUE(Out(*b.Open(), 0xE0, 0x0202, {0x87}));
@@ -92,7 +95,7 @@ TEST(SimState, LoadExplainsWhatIsWrongAndLeavesTheDirectoryAlone) {
       SimBus bus(dir.path(), clock, dir / "Challenge.ini");
       std::string error;
       EXPECT_FALSE(bus.Load(error));
-      EXPECT_NE(error.find(expect), std::string::npos) << error;
+      EXPECT_THAT(error, HasSubstr(expect));
       EXPECT_TRUE(bus.Enumerate().empty());
     }
     EXPECT_FALSE(FileExists(dir / "state.ini"));
