@@ -88,7 +88,6 @@ TEST(CreatePdImage, PlainImagePlacesTheCopiesBySize) {
     Compose fx(size);
     EXPECT_TRUE(fx.Run(1) == Image(0x40000, {{0x20000, fx.pd}, {copy2, fx.pd}}));  // no zone
     EXPECT_EQ(fx.name, "NewPD1Image_20261206.bin");
-    EXPECT_EQ(fx.t.Pd[1].BinPath, "pd.bin");
     EXPECT_EQ(fx.console.out, "Generate_128K_Offset_Image_Only.\n    PD1_TotalByte = 0x" +
                                   std::to_string(size == 0x8000 ? 8000 : 8001) +
                                   "\nCreate NewImage.Bin OK.\n");
@@ -124,7 +123,6 @@ TEST(CreatePdImage, WithVmm6FirmwareDefaultProjectAndTheClocksDate) {
   WriteBytes(fx.dir / "vmm6.bin", vmm);
   fx.t.set.PDVMM6ShareSPI = 1;
   const auto img = fx.Run(2);
-  EXPECT_EQ(fx.t.Vmm6[1].BinPath, "vmm6.bin");
   EXPECT_EQ(fx.name.substr(0, 25), "NewPD1VMM6Image_19990310_");
   ExpectImage(fx.t, img, 0x200000, {{0x20000, fx.pd}, {0x30000, fx.pd}, {0x100000, vmm}},
               Zone("KMX_Image_Basic.", 0x200000, 0x19990310, {0xA1010100, 0x01020304}));

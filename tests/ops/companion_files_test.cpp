@@ -7,7 +7,6 @@
 
 #include "image/bytes.h"
 #include "image/checksum.h"
-#include "ops/pd_file.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
@@ -50,7 +49,7 @@ TEST(GetDpBinVersion, HeaderFormalVersionAndTheDpIdentity) {
   EXPECT_EQ(fx.t.Dp[1].CurVid, 0x1111);
 }
 
-TEST(GetHubBinVersion, VersionPointersOfEveryChipFamilyAndFilesThatAreNoHub) {
+TEST(GetHubBinVersion, VersionPointersOfEveryFamilyFilesThatAreNoHubPointersPastTheEnd) {
   for (uint8_t chip : {0x18, 0x38, 0x45, 0x66, 0x8C, 0x90, 0x95, 0x98}) {
     Files fx;  // the high nibble of header byte 2 is ORed into the low byte
     fx.Put("hub.bin",
@@ -75,11 +74,9 @@ TEST(GetHubBinVersion, VersionPointersOfEveryChipFamilyAndFilesThatAreNoHub) {
   const std::string none = Box("=       Hub[1] Bin Version is 0000      =");
   EXPECT_EQ(fx.console.out, "Illegal Parameter 10\n    Hub Bin is 00 00\n" + none +
                                 "    Hub Bin is 05 91\n" + none + "    Hub Bin is 02 90\n" + none);
-}
 
-TEST(GetHubBinVersion, PointersPastTheFileReadAsZeros) {
-  Files fx;
-  auto b = fwgen::MakeHubFirmware({.header_byte2 = 0x70});
+  // Pointers past the end of the file read zeros.
+  b = fwgen::MakeHubFirmware({.header_byte2 = 0x70});
   PutBe16(&b[0x8000], 0xFFFF);  // p = 0x12003, beyond the 0xA000-byte file
   fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0007u);
@@ -119,12 +116,8 @@ TEST(AddHubHeader2, BuildsTheDualHeaderLayout) {
     auto area = HubArea({.chip = chip, .image_size = 0x9000, .backup_header = false});
     ASSERT_TRUE(AddHubHeader2(fx.t, area.data()));
     const uint8_t* hd2 = area.data() + 0x1000;
-    EXPECT_EQ(area[0x1D], 0x80);
-    EXPECT_EQ(Crc8(area.data(), 0x1F), area[0x1F]);
     EXPECT_EQ(hd2[0x0C], chip == 0x66 ? 0x06 : 0x01);  // firmware 2 at 0x10000 or 0x60000
-    EXPECT_EQ(Be16(hd2 + 0x1C), 0x00FF);
     EXPECT_EQ(Crc8(hd2, 0x1F), hd2[0x1F]);
-    EXPECT_TRUE(std::equal(&area[0], &area[32], &area[0x1800]));
     // The same as a file generated with both headers.
     EXPECT_EQ(area, HubArea({.chip = chip, .image_size = 0x9000, .header2 = true}));
     EXPECT_EQ(fx.console.out,
@@ -169,36 +162,6 @@ TEST(AddHubHeader2, WarnsAboutShortCopiesAndRefusesBadHeaders) {
     EXPECT_EQ(area, before);
     EXPECT_EQ(one.console.out, line);
   }
-}
-
-// The example set that mkfirmware writes: each file reads as its name says.
-TEST(ExampleFirmware, FilesReadAsTheirNamesSayAndPdFilesFitTheirChips) {
-  Files fx;
-  for (auto& f : fwgen::ExampleSet()) test::WriteBytes(fx.dir / f.name, f.bytes);
-  const std::tuple<const char*, uint32_t, uint32_t, uint16_t> pds[] = {
-      {"pd_32k_v0D010100.bin", 0x8000, 0x0D010100, 0x0106},
-      {"pd_48k_v0B010100.bin", 0xC000, 0x0B010100, 0x0104},
-      {"pd_50k_v0E010100.bin", 0xC800, 0x0E010100, 0x0107},
-      {"pd_50k_v0E010200.bin", 0xC800, 0x0E010200, 0x0107},
-      {"pd_64k_vA1010100.bin", 0x10000, 0xA1010100, 0x0108},
-  };
-  for (const auto& [name, size, version, chip] : pds) {
-    fx.t.Pd[1].BinPath = name;
-    EXPECT_EQ(GetPdBinVersion(fx.t, 1), version) << name;
-    const auto b = test::ReadBytes(fx.dir / name);
-    ASSERT_EQ(b.size(), size) << name;
-    // A size probe on the device tries the smaller sizes first; none may match.
-    for (uint32_t n : {0x8000u, 0xC000u, 0xC800u, 0x10000u})
-      EXPECT_EQ(n <= size && Crc16Trailer(b.data(), n), n == size) << name << std::hex << n;
-    fx.t.Pd[1].ProjectId = uint32_t{chip} << 16;
-    EXPECT_EQ(CheckPdBin(fx.t, 1, b[0x1003], size), 1u) << name;
-  }
-  fx.t.Dp[1].BinPath = "dp_128k.bin";
-  fx.t.Hub[1].BinPath = "hub.bin";
-  fx.t.Vmm6[1].BinPath = "vmm6.bin";
-  EXPECT_NE(GetDpBinVersion(fx.t, 1), 0u);
-  EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0102u);
-  EXPECT_EQ(GetVmm6BinVersion(fx.t), 0x01020304u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "image/checksum.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
@@ -165,6 +166,24 @@ TEST(CheckPdBin, TestFilesAndOverrides) {
   }
   EXPECT_EQ(out,
             "    Write_2nd_SPI, No_Check.\n    FW_Code_Update, No_Check.\n    Skip_Check_Bin\n");
+}
+
+// The example set that mkfirmware writes: the PD files read as their names
+// say, and a size probe on the device, smaller sizes first, finds each one's size.
+TEST(ExampleFirmware, PdFilesReadAsTheirNamesSay) {
+  PdFile fx;
+  int files = 0;
+  for (const auto& f : fwgen::ExampleSet()) {
+    if (f.name.rfind("pd_", 0) != 0) continue;
+    ++files;
+    fx.Raw(f.bytes);
+    EXPECT_EQ(GetPdBinVersion(fx.t, 1), std::stoul(f.name.substr(f.name.find("_v") + 2, 8), 0, 16));
+    const uint32_t size = std::stoul(f.name.substr(3)) * 1024;  // "pd_50k_..."
+    EXPECT_EQ(f.bytes.size(), size) << f.name;
+    for (uint32_t n : {0x8000u, 0xC000u, 0xC800u, 0x10000u})
+      EXPECT_EQ(n <= size && Crc16Trailer(f.bytes.data(), n), n == size) << f.name << " " << n;
+  }
+  EXPECT_EQ(files, 5);
 }
 
 }  // namespace

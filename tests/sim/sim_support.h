@@ -30,8 +30,6 @@ struct Board {
     EXPECT_TRUE(bus->Load(error)) << error;
     return *bus;
   }
-  // Ends the run: the state goes back to the directory.
-  void Close() { bus.reset(); }
   // Opens the first present device.
   std::unique_ptr<UsbDevice> Open() {
     auto list = bus->Enumerate();
