@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "image/bytes.h"
@@ -13,162 +13,98 @@
 namespace pdflash {
 namespace {
 
-using test::ToolFixture;
-using test::WriteBytes;
+using Bytes = std::vector<uint8_t>;
 
-constexpr const char* kBox = "=========================================\n";
+constexpr const char* kRule = "=========================================\n";
 
-std::string HubBox(int h, const char* version) {
-  return std::string(kBox) + "=       Hub[" + std::to_string(h) + "] Bin Version is " + version +
-         "      =\n" + kBox;
+std::string Box(const std::string& middle) {
+  return kRule + middle + "\n" + kRule;
 }
 
-TEST(GetDpBinVersion, ReadsTheHeaderAndTheFormalVersion) {
-  ToolFixture fx;
-  fwgen::DpFirmwareSpec s;
-  s.size = 0x20000;
-  s.version = 0x06010203;
-  s.pid = 0x0605;
-  s.formal_version = 0x00000102;
-  WriteBytes(fx.dir / "dp.bin", fwgen::MakeDpFirmware(s));
-  fx.t.Dp[1].BinPath = "dp.bin";
+struct Files : test::ToolFixture {
+  void Put(const std::string& name, const Bytes& b) {
+    test::WriteBytes(dir / name, b);
+    t.Hub[1].BinPath = t.Dp[1].BinPath = t.Vmm6[1].BinPath = name;
+  }
+};
+
+TEST(GetDpBinVersion, HeaderFormalVersionAndTheDpIdentity) {
+  Files fx;
+  fx.Put("dp.bin", fwgen::MakeDpFirmware({.version = 0x06010203, .formal_version = 0x0102}));
   fx.t.set.DisplayFormalVer = 1;
   EXPECT_EQ(GetDpBinVersion(fx.t, 1), 0x06010203u);
   EXPECT_EQ(fx.t.Dp[1].BinVersion, 0x06010203u);
-  EXPECT_EQ(fx.t.Dp[1].CurVid, 0x2109);
   EXPECT_EQ(fx.t.Dp[1].CurPid, 0x0605);
   EXPECT_EQ(fx.t.Dp[1].BinFormalVersion, 0x00000102u);
-  EXPECT_EQ(fx.console.out, std::string(kBox) + "=    DP[1] Bin Version is 06.01.02.03   =\n" +
-                                kBox + "=     Formal Version is 00.00.01.02     =\n" + kBox);
-}
-
-TEST(GetDpBinVersion, IdentityAgainstTheDpConfiguration) {
-  ToolFixture fx;
-  fwgen::DpFirmwareSpec s;
-  s.vid = 0x1111;
-  s.vid2 = 0x2222;
-  WriteBytes(fx.dir / "dp.bin", fwgen::MakeDpFirmware(s));
-  fx.t.Dp[1].BinPath = "dp.bin";
+  fx.Put("dp.bin", fwgen::MakeDpFirmware({.vid = 0x1111, .vid2 = 0x2222}));
+  fx.t.set.DisplayFormalVer = 0;
   fx.t.set.PD1VID = 0x1111;  // the PD configuration does not count here
-  fx.t.set.DbgMsg = 1;
-  fx.t.Dp[1].BinVersion = 0x55;
   EXPECT_EQ(GetDpBinVersion(fx.t, 1), 0u);
   EXPECT_EQ(fx.t.Dp[1].BinVersion, 0u);
-  EXPECT_EQ(fx.console.out, "    DP_Bin_VID = 1111/2222\n    DP_Bin_VID = 1111/2222\n");
-
-  fx.console.out.clear();
-  fx.t.set.DbgMsg = 0;
+  EXPECT_EQ(fx.console.out, Box("=    DP[1] Bin Version is 06.01.02.03   =") +
+                                "=     Formal Version is 00.00.01.02     =\n" + kRule +
+                                "    DP_Bin_VID = 1111/2222\n");
   fx.t.set.DP1VID = 0x2222;
-  EXPECT_EQ(GetDpBinVersion(fx.t, 1), s.version);
+  EXPECT_EQ(GetDpBinVersion(fx.t, 1), 0x05010100u);
   EXPECT_EQ(fx.t.Dp[1].CurVid, 0x1111);
 }
 
-TEST(GetHubBinVersion, VersionPointersOfEveryChipFamily) {
+TEST(GetHubBinVersion, VersionPointersOfEveryFamilyFilesThatAreNoHubPointersPastTheEnd) {
   for (uint8_t chip : {0x18, 0x38, 0x45, 0x66, 0x8C, 0x90, 0x95, 0x98}) {
-    ToolFixture fx;
-    fwgen::HubFirmwareSpec s;
-    s.chip = chip;
-    s.version = 0x2210;
-    s.header_byte2 = 0x30;
-    WriteBytes(fx.dir / "hub.bin", fwgen::MakeHubFirmware(s));
-    fx.t.Hub[2].BinPath = "hub.bin";
-    // The nibble of header byte 2 is ORed into the low byte.
-    EXPECT_EQ(GetHubBinVersion(fx.t, 2), 0x2213u) << std::hex << int(chip);
-    EXPECT_EQ(fx.t.Hub[2].BinVersion, 0x2213u);
-    EXPECT_EQ(fx.console.out, HubBox(2, "2213"));
+    Files fx;  // the high nibble of header byte 2 is ORed into the low byte
+    fx.Put("hub.bin",
+           fwgen::MakeHubFirmware({.chip = chip, .version = 0x2219, .header_byte2 = 0x30}));
+    EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x221Bu) << std::hex << int(chip);
+    EXPECT_EQ(fx.t.Hub[1].BinVersion, 0x221Bu);
+    EXPECT_EQ(fx.console.out, Box("=       Hub[1] Bin Version is 221B      ="));
   }
-  ToolFixture fx;
-  fwgen::HubFirmwareSpec s;
-  s.version = 0x221F;
-  s.header_byte2 = 0x35;
-  WriteBytes(fx.dir / "hub.bin", fwgen::MakeHubFirmware(s));
-  fx.t.Hub[1].BinPath = "hub.bin";
-  EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x221Fu);  // OR, not addition
-}
-
-TEST(GetHubBinVersion, NotAHubFileAndBadIndex) {
-  ToolFixture fx;
+  Files fx;
   EXPECT_EQ(GetHubBinVersion(fx.t, 0x10), 0u);
-  EXPECT_EQ(fx.console.out, "Illegal Parameter 10\n");
-
-  fx.console.out.clear();
   fx.t.Hub[1].BinPath = "missing.bin";
   fx.t.Hub[1].BinVersion = 0x99;
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0u);
   EXPECT_EQ(fx.t.Hub[1].BinVersion, 0u);
-  EXPECT_EQ(fx.console.out, "    Hub Bin is 00 00\n" + HubBox(1, "0000"));
-
-  fx.console.out.clear();
-  fwgen::HubFirmwareSpec s;
-  auto b = fwgen::MakeHubFirmware(s);
+  auto b = fwgen::MakeHubFirmware({});
   b[1] = 0x91;  // marker right, chip unknown
-  WriteBytes(fx.dir / "hub.bin", b);
-  fx.t.Hub[1].BinPath = "hub.bin";
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0u);
-  EXPECT_EQ(fx.console.out, "    Hub Bin is 05 91\n" + HubBox(1, "0000"));
-
-  fx.console.out.clear();
-  WriteBytes(fx.dir / "pd.bin", fwgen::MakePdFirmware({}));
-  fx.t.Hub[1].BinPath = "pd.bin";
+  b[0] = 0x02, b[1] = 0x90;  // chip right, marker wrong
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0u);
-  char want[64];
-  std::snprintf(want, sizeof want, "    Hub Bin is 02 %02X\n",
-                test::ReadBytes(fx.dir / "pd.bin")[1]);
-  EXPECT_EQ(fx.console.out, want + HubBox(1, "0000"));
-}
+  const std::string none = Box("=       Hub[1] Bin Version is 0000      =");
+  EXPECT_EQ(fx.console.out, "Illegal Parameter 10\n    Hub Bin is 00 00\n" + none +
+                                "    Hub Bin is 05 91\n" + none + "    Hub Bin is 02 90\n" + none);
 
-TEST(GetHubBinVersion, PointersPastTheFileReadAsZeros) {
-  ToolFixture fx;
-  fx.t.Hub[1].BinPath = "hub.bin";
-  fwgen::HubFirmwareSpec s;
-  s.header_byte2 = 0x70;
-
-  // BE16 pointer 0xFFFF: p = 0x12003, beyond the 0xA000-byte file.
-  auto b = fwgen::MakeHubFirmware(s);
-  PutBe16(&b[0x8000], 0xFFFF);
-  WriteBytes(fx.dir / "hub.bin", b);
+  // Pointers past the end of the file read zeros.
+  b = fwgen::MakeHubFirmware({.header_byte2 = 0x70});
+  PutBe16(&b[0x8000], 0xFFFF);  // p = 0x12003, beyond the 0xA000-byte file
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0007u);
-
-  // A 24-bit pointer below 0x1DFFC wraps p to near 4 GiB.
-  s.chip = 0x66;
-  b = fwgen::MakeHubFirmware(s);
-  b[0x3F80] = 0x10, b[0x3F81] = 0x00, b[0x3F82] = 0x00;
-  WriteBytes(fx.dir / "hub.bin", b);
+  b = fwgen::MakeHubFirmware({.chip = 0x66, .header_byte2 = 0x70});
+  b[0x3F80] = 0x10, b[0x3F81] = 0x00, b[0x3F82] = 0x00;  // 24 bits below 0x1DFFC: p wraps
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0007u);
-
-  // The file ends between the two version bytes: the high byte reads 0.
-  s.chip = 0x90;
-  s.version = 0x4321;
-  b = fwgen::MakeHubFirmware(s);
-  b.resize(fwgen::kHubImageStart + s.version_pos + 1);
-  WriteBytes(fx.dir / "hub.bin", b);
+  b = fwgen::MakeHubFirmware({.version = 0x4321, .header_byte2 = 0x70});
+  b.resize(fwgen::kHubImageStart + 0x6104 + 1);  // ends between the version bytes
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0027u);
-
-  // The pointer itself lies past the end.
-  b.resize(0x8001);
-  WriteBytes(fx.dir / "hub.bin", b);
+  b.resize(0x8001);  // the pointer itself lies past the end
+  fx.Put("hub.bin", b);
   EXPECT_EQ(GetHubBinVersion(fx.t, 1), 0x0007u);
 }
 
 TEST(GetVmm6BinVersion, ReadsBothVersionParts) {
-  ToolFixture fx;
-  fwgen::Vmm6FirmwareSpec s;
-  s.a = 2, s.b = 5, s.c = 17, s.d = 3;
-  WriteBytes(fx.dir / "vmm6.bin", fwgen::MakeVmm6Firmware(s));
-  fx.t.Vmm6[1].BinPath = "vmm6.bin";
+  Files fx;
+  fx.Put("vmm6.bin", fwgen::MakeVmm6Firmware({.a = 2, .b = 5, .c = 17, .d = 3}));
   EXPECT_EQ(GetVmm6BinVersion(fx.t), 0x02051103u);
   EXPECT_EQ(fx.t.Vmm6[1].BinVersion, 0x02051103u);
-  EXPECT_EQ(fx.console.out,
-            std::string(kBox) + "=     VMM6 Bin Version:2.05.017 v03     =\n" + kBox);
-
-  fx.console.out.clear();
   fx.t.Vmm6[1].BinPath = "missing.bin";
   EXPECT_EQ(GetVmm6BinVersion(fx.t), 0u);
-  EXPECT_EQ(fx.console.out,
-            std::string(kBox) + "=     VMM6 Bin Version:0.00.000 v00     =\n" + kBox);
+  EXPECT_EQ(fx.console.out, Box("=     VMM6 Bin Version:2.05.017 v03     =") +
+                                Box("=     VMM6 Bin Version:0.00.000 v00     ="));
 }
 
-std::vector<uint8_t> HubArea(const fwgen::HubFirmwareSpec& s) {
+Bytes HubArea(const fwgen::HubFirmwareSpec& s) {
   auto b = fwgen::MakeHubFirmware(s);
   b.resize(fwgen::kHubImageStart);
   return b;
@@ -176,102 +112,55 @@ std::vector<uint8_t> HubArea(const fwgen::HubFirmwareSpec& s) {
 
 TEST(AddHubHeader2, BuildsTheDualHeaderLayout) {
   for (uint8_t chip : {0x90, 0x66}) {
-    ToolFixture fx;
-    fwgen::HubFirmwareSpec s;
-    s.chip = chip;
-    s.image_size = 0x9000;
-    s.backup_header = false;
-    auto area = HubArea(s);
+    test::ToolFixture fx;
+    auto area = HubArea({.chip = chip, .image_size = 0x9000, .backup_header = false});
     ASSERT_TRUE(AddHubHeader2(fx.t, area.data()));
-
-    const uint8_t* hd1 = area.data();
     const uint8_t* hd2 = area.data() + 0x1000;
-    EXPECT_EQ(hd1[0x1D], 0x80);
-    EXPECT_EQ(Crc8(hd1, 0x1F), hd1[0x1F]);
-    EXPECT_EQ(hd2[0x0C], chip == 0x66 ? 0x06 : 0x01);
-    EXPECT_EQ(hd2[0x04], 0x00);
-    EXPECT_EQ(hd2[0x05], 0x00);
-    EXPECT_EQ(hd2[0x1C], 0x00);
-    EXPECT_EQ(hd2[0x1D], 0xFF);
+    EXPECT_EQ(hd2[0x0C], chip == 0x66 ? 0x06 : 0x01);  // firmware 2 at 0x10000 or 0x60000
     EXPECT_EQ(Crc8(hd2, 0x1F), hd2[0x1F]);
-    EXPECT_EQ(std::memcmp(hd1 + 1, hd2 + 1, 3), 0);  // chip code and nibble carried over
-    EXPECT_EQ(std::memcmp(hd1 + 6, hd2 + 6, 2), 0);  // same length
-    EXPECT_EQ(std::memcmp(area.data() + 0x1800, hd1, 32), 0);
-
-    // The same layout as a file generated with both headers from the start.
-    s.backup_header = true;
-    s.header2 = true;
-    EXPECT_EQ(area, HubArea(s)) << std::hex << int(chip);
-
-    const std::string banner =
-        "        -----------------------------------\n"
-        "        - Hub_CopyLength_Must_Over_0x900C -\n"
-        "        -----------------------------------\n";
+    // The same as a file generated with both headers.
+    EXPECT_EQ(area, HubArea({.chip = chip, .image_size = 0x9000, .header2 = true}));
     EXPECT_EQ(fx.console.out,
               "        Add Hub_Header2_To_Buffer\n" +
-                  std::string(chip == 0x66 ? "        Hub_KMHA, FW2_at_0x060000\n" : "") + banner);
+                  std::string(chip == 0x66 ? "        Hub_KMHA, FW2_at_0x060000\n" : "") +
+                  "        -----------------------------------\n"
+                  "        - Hub_CopyLength_Must_Over_0x900C -\n"
+                  "        -----------------------------------\n");
   }
 }
 
-TEST(AddHubHeader2, WarnsAboutShortCopiesOfTheHubImage) {
-  ToolFixture fx;
+TEST(AddHubHeader2, WarnsAboutShortCopiesAndRefusesBadHeaders) {
+  test::ToolFixture fx;
   fx.t.Copy[0] = {0x0, 0x2000, 0x100};    // too short
   fx.t.Copy[3] = {0x0, 0x10000, 0x800C};  // exactly long enough
   fx.t.Copy[5] = {0x0, 0x3000, 0x10};     // not a hub destination
   fx.t.Copy[9] = {0x0, 0x10000, 0x800B};  // too short
   auto area = HubArea({});
   ASSERT_TRUE(AddHubHeader2(fx.t, area.data()));
-  const std::string block =
-      "        ###################################\n"
-      "        ###################################\n"
-      "        # WARNING: Hub_Copy_Length_ERROR! #\n"
-      "        # WARNING: Hub_Copy_Length_ERROR! #\n"
-      "        # WARNING: Hub_Copy_Length_ERROR! #\n"
-      "        ###################################\n"
-      "        ###################################\n";
+  const std::string rule = "        ###################################\n";
+  const std::string warn = "        # WARNING: Hub_Copy_Length_ERROR! #\n";
+  const std::string block = rule + rule + warn + warn + warn + rule + rule;
   EXPECT_EQ(fx.console.out,
             "        Add Hub_Header2_To_Buffer\n"
             "        -----------------------------------\n"
             "        - Hub_CopyLength_Must_Over_0x800C -\n"
             "        -----------------------------------\n" +
                 block + block);
-}
 
-TEST(AddHubHeader2, DebugDumpsEveryHeader) {
-  ToolFixture fx;
-  fx.t.set.DbgMsg = 1;
-  auto area = HubArea({});
-  ASSERT_TRUE(AddHubHeader2(fx.t, area.data()));
-  const std::string& out = fx.console.out;
-  size_t at = 0;
-  for (const char* label : {"    GetCrc8 = 0x", "        OLD_HD1[0000] = 05", "    GetCrc8 = 0x",
-                            "        NEW_HD1[0000] = 05", "    GetCrc8 = 0x",
-                            "        NEW_HD2[1000] = 05", "        BUP_HD1[1800] = 05"}) {
-    at = out.find(label, at);
-    ASSERT_NE(at, std::string::npos) << label;
-    ++at;
-  }
-}
-
-TEST(AddHubHeader2, RefusesAndLeavesTheBufferAlone) {
-  struct Case {
-    size_t offset;
-    uint8_t value;
-    const char* line;
-  } cases[] = {
+  const std::tuple<size_t, uint8_t, const char*> cases[] = {
       {0x0000, 0x02, "        Chk:Data[0]_Not_0x05, Not Hub.\n"},
       {0x0003, 0x77, "        Chk:Data[0x20-1]_Not_Crc8.\n"},
       {0x1005, 0x00, "\t     Chk:Data[0x1005]_Is_00.\n"},
       {0x101F, 0x7E, "\t     Chk:Data[0x101F]_Is_7E.\n"},
   };
-  for (const Case& c : cases) {
-    ToolFixture fx;
-    auto area = HubArea({});
-    area[c.offset] = c.value;
+  for (const auto& [offset, value, line] : cases) {
+    test::ToolFixture one;
+    area = HubArea({});
+    area[offset] = value;
     const auto before = area;
-    EXPECT_FALSE(AddHubHeader2(fx.t, area.data()));
+    EXPECT_FALSE(AddHubHeader2(one.t, area.data()));
     EXPECT_EQ(area, before);
-    EXPECT_EQ(fx.console.out, c.line);
+    EXPECT_EQ(one.console.out, line);
   }
 }
 
