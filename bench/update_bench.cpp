@@ -140,13 +140,13 @@ int main(int argc, char** argv) {
   b.dir = fs::temp_directory_path() / ("pdflash-bench-" + std::to_string(std::random_device{}()));
   fs::create_directories(b.dir);
   b.board = b.dir / "board";
-  fwgen::PdFirmwareSpec spec;
-  spec.size = kImageSize;
-  spec.version = 0xA1010100;
-  b.old_fw = fwgen::MakePdFirmware(spec);
-  spec.version = 0xA1010200;
-  spec.seed = 9;
-  b.new_fw = fwgen::MakePdFirmware(spec);
+  fwgen::PdFirmwareParams params;
+  params.size = kImageSize;
+  params.version = 0xA1010100;
+  b.old_fw = fwgen::MakePdFirmware(params);
+  params.version = 0xA1010200;
+  params.seed = 9;
+  b.new_fw = fwgen::MakePdFirmware(params);
   WriteBytes(b.dir / "new.bin", b.new_fw);
   {
     std::ofstream s(b.dir / "Setting.ini");

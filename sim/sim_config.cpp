@@ -12,7 +12,7 @@ namespace pdflash::sim {
 
 namespace {
 
-struct KeySpec {
+struct KeyEntry {
   KeyInfo info;
   uint32_t DeviceConfig::*field;  // null for Mode and Location
   uint32_t max;
@@ -21,8 +21,8 @@ struct KeySpec {
 
 constexpr uint32_t kMaxFlash = 0x1000000;  // 24-bit addresses
 
-const std::vector<KeySpec>& Specs() {
-  static const std::vector<KeySpec> specs = {
+const std::vector<KeyEntry>& KeyTable() {
+  static const std::vector<KeyEntry> table = {
       {{"Identity", "C0", "register 0x0018"}, &DeviceConfig::Identity, 0xFF, 2},
       {{"ExtIdHigh", "0", "register 0x009C (extended identity, used when Identity is FF)"},
        &DeviceConfig::ExtIdHigh,
@@ -110,7 +110,7 @@ const std::vector<KeySpec>& Specs() {
        0xFFFFFFFF,
        1},
   };
-  return specs;
+  return table;
 }
 
 bool SameText(const std::string& a, const std::string& b) {
@@ -120,8 +120,8 @@ bool SameText(const std::string& a, const std::string& b) {
          });
 }
 
-const KeySpec* FindSpec(const std::string& key) {
-  for (const auto& s : Specs())
+const KeyEntry* FindKey(const std::string& key) {
+  for (const auto& s : KeyTable())
     if (SameText(s.info.name, key)) return &s;
   return nullptr;
 }
@@ -165,7 +165,7 @@ bool ParseHex(const std::string& text, uint32_t& value) {
 const std::vector<KeyInfo>& DeviceKeys() {
   static const std::vector<KeyInfo> keys = [] {
     std::vector<KeyInfo> k;
-    for (const auto& s : Specs()) k.push_back(s.info);
+    for (const auto& s : KeyTable()) k.push_back(s.info);
     return k;
   }();
   return keys;
@@ -173,13 +173,13 @@ const std::vector<KeyInfo>& DeviceKeys() {
 
 bool SetDeviceKey(DeviceConfig& c, const std::string& key, const std::string& value_text,
                   std::string& error) {
-  const KeySpec* spec = FindSpec(key);
-  if (!spec) {
+  const KeyEntry* entry = FindKey(key);
+  if (!entry) {
     error = "unknown key '" + key + "'";
     return false;
   }
   const std::string value = Trim(value_text);
-  const std::string name = spec->info.name;
+  const std::string name = entry->info.name;
   if (name == "Mode") {
     if (SameText(value, "App"))
       c.mode = Mode::App;
@@ -200,24 +200,24 @@ bool SetDeviceKey(DeviceConfig& c, const std::string& key, const std::string& va
     error = name + " needs a hexadecimal number, not '" + value + "'";
     return false;
   }
-  if (v > spec->max) {
+  if (v > entry->max) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, " is at most %X", spec->max);
+    std::snprintf(buf, sizeof buf, " is at most %X", entry->max);
     error = name + buf + ", not " + value;
     return false;
   }
-  c.*(spec->field) = v;
+  c.*(entry->field) = v;
   return true;
 }
 
 std::string DeviceKeyText(const DeviceConfig& c, const std::string& key) {
-  const KeySpec* spec = FindSpec(key);
-  if (!spec) return {};
-  const std::string name = spec->info.name;
+  const KeyEntry* entry = FindKey(key);
+  if (!entry) return {};
+  const std::string name = entry->info.name;
   if (name == "Mode") return c.mode == Mode::App ? "App" : "Rom";
   if (name == "Location") return c.Location;
   char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*X", spec->digits, c.*(spec->field));
+  std::snprintf(buf, sizeof buf, "%0*X", entry->digits, c.*(entry->field));
   return buf;
 }
 
@@ -267,7 +267,7 @@ bool ParseDeviceIni(const std::string& text, std::vector<DeviceConfig>& devices,
     if (eq == std::string::npos) continue;
     const std::string key = Trim(t.substr(0, eq));
     const std::string value = Trim(t.substr(eq + 1));
-    if (!FindSpec(key)) continue;  // unknown keys are ignored
+    if (!FindKey(key)) continue;  // unknown keys are ignored
     // An empty number takes the default; an empty location means none is known.
     if (value.empty() && !SameText(key, "Location")) continue;
     std::string why;

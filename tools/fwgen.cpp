@@ -80,17 +80,17 @@ void PutHubHeaderCrc(uint8_t* h) {
 
 }  // namespace
 
-std::vector<uint8_t> MakePdFirmware(const PdFirmwareSpec& s) {
+std::vector<uint8_t> MakePdFirmware(const PdFirmwareParams& s) {
   return MakeHeaderImage(
       {s.size, s.version, s.vid, s.pid, s.vid2, s.flag, s.formal_version, s.formal_offset, s.seed});
 }
 
-std::vector<uint8_t> MakeDpFirmware(const DpFirmwareSpec& s) {
+std::vector<uint8_t> MakeDpFirmware(const DpFirmwareParams& s) {
   return MakeHeaderImage({s.size, s.version, s.vid, s.pid, s.vid2, std::nullopt, s.formal_version,
                           s.formal_offset, s.seed});
 }
 
-std::vector<uint8_t> MakeHubHeader(const HubFirmwareSpec& s) {
+std::vector<uint8_t> MakeHubHeader(const HubFirmwareParams& s) {
   std::vector<uint8_t> h(32, 0x00);
   h[0x00] = 0x05;
   h[0x01] = s.chip;
@@ -109,7 +109,7 @@ std::vector<uint8_t> MakeHubHeader(const HubFirmwareSpec& s) {
   return h;
 }
 
-std::vector<uint8_t> MakeHubFirmware(const HubFirmwareSpec& s) {
+std::vector<uint8_t> MakeHubFirmware(const HubFirmwareParams& s) {
   const uint32_t p = s.version_pos;
   if (s.image_size % 4 != 0 || s.image_size < 0x6020 || p < 4 || p + 2 > s.image_size - 4)
     return {};
@@ -170,7 +170,7 @@ std::vector<uint8_t> MakeHubFirmware(const HubFirmwareSpec& s) {
   return file;
 }
 
-std::vector<uint8_t> MakeVmm6Firmware(const Vmm6FirmwareSpec& s) {
+std::vector<uint8_t> MakeVmm6Firmware(const Vmm6FirmwareParams& s) {
   if (s.size < 0x4FFF2) return {};
   std::vector<uint8_t> b(s.size);
   Fill(b, s.seed);
@@ -188,7 +188,7 @@ std::vector<ExampleFile> ExampleSet() {
   auto pd = [&](const char* name, uint32_t size, uint32_t version, uint16_t pid, const char* what,
                 std::optional<uint32_t> formal = std::nullopt,
                 std::optional<uint32_t> flag = std::nullopt) {
-    PdFirmwareSpec s;
+    PdFirmwareParams s;
     s.size = size;
     s.version = version;
     s.pid = pid;
@@ -208,22 +208,22 @@ std::vector<ExampleFile> ExampleSet() {
   pd("pd_64k_vA1010100.bin", 0x10000, 0xA1010100, 0x0108,
      "PD firmware A1.01.01.00, 64 KiB, chip 0x0108", std::nullopt, 0x00000001u);
 
-  DpFirmwareSpec dp64;
+  DpFirmwareParams dp64;
   dp64.size = 0x10000;
   dp64.version = 0x05010100;
   set.push_back({"dp_64k.bin", MakeDpFirmware(dp64), "DP converter firmware 05.01.01.00, 64 KiB"});
-  DpFirmwareSpec dp128;
+  DpFirmwareParams dp128;
   dp128.size = 0x20000;
   dp128.version = 0x06010100;
   dp128.seed = 6;
   set.push_back(
       {"dp_128k.bin", MakeDpFirmware(dp128), "DP converter firmware 06.01.01.00, 128 KiB"});
 
-  HubFirmwareSpec hub;
+  HubFirmwareParams hub;
   hub.version = 0x0102;
   set.push_back({"hub.bin", MakeHubFirmware(hub), "hub firmware 0102, chip 0x90"});
 
-  Vmm6FirmwareSpec vmm;
+  Vmm6FirmwareParams vmm;
   set.push_back({"vmm6.bin", MakeVmm6Firmware(vmm), "VMM6 firmware 1.02.003 v04"});
   return set;
 }

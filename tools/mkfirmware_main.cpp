@@ -36,7 +36,7 @@ bool Write(const std::string& path, const std::vector<uint8_t>& bytes, const std
 
 int CustomPd(int argc, char** argv) {
   if (argc != 5 && argc != 7 && argc != 8) return Usage();
-  pdflash::fwgen::PdFirmwareSpec s;
+  pdflash::fwgen::PdFirmwareParams s;
   uint32_t vid = s.vid, pid = s.pid, vid2 = s.vid2;
   if (!Hex(argv[2], s.size) || !Hex(argv[3], s.version)) return Usage();
   if (argc >= 7 && (!Hex(argv[5], vid) || !Hex(argv[6], pid) || vid > 0xFFFF || pid > 0xFFFF))

@@ -104,7 +104,7 @@ TEST(GetVmm6BinVersion, ReadsBothVersionParts) {
                                 Box("=     VMM6 Bin Version:0.00.000 v00     ="));
 }
 
-Bytes HubArea(const fwgen::HubFirmwareSpec& s) {
+Bytes HubArea(const fwgen::HubFirmwareParams& s) {
   auto b = fwgen::MakeHubFirmware(s);
   b.resize(fwgen::kHubImageStart);
   return b;

@@ -13,7 +13,7 @@ namespace pdflash {
 namespace {
 
 using fwgen::MakePdFirmware;
-using fwgen::PdFirmwareSpec;
+using fwgen::PdFirmwareParams;
 
 constexpr const char* kBox = "=========================================\n";
 
@@ -21,7 +21,7 @@ constexpr const char* kBox = "=========================================\n";
 struct PdFile : test::ToolFixture {
   PdFile() { t.Pd[1].BinPath = "pd.bin"; }
   void Raw(const std::vector<uint8_t>& bytes) { test::WriteBytes(dir / "pd.bin", bytes); }
-  void Write(const PdFirmwareSpec& s) { Raw(MakePdFirmware(s)); }
+  void Write(const PdFirmwareParams& s) { Raw(MakePdFirmware(s)); }
 };
 
 TEST(GetPdBinVersion, VersionIdsFormalVersionAndAMissingFileReadAsZeros) {

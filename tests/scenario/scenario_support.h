@@ -132,9 +132,9 @@ inline const ChipKind kChip64K = {
     0x10000, {"Identity=FF", "ExtIdHigh=35", "ExtIdLow=96"}, 0xA1010100};
 
 inline std::vector<uint8_t> Firmware(uint32_t size, uint32_t version, uint32_t seed = 1) {
-  fwgen::PdFirmwareSpec spec;
-  spec.size = size, spec.version = version, spec.seed = seed;
-  return fwgen::MakePdFirmware(spec);
+  fwgen::PdFirmwareParams params;
+  params.size = size, params.version = version, params.seed = seed;
+  return fwgen::MakePdFirmware(params);
 }
 
 // A board whose flash is patterned, with `old` in the chosen copies.

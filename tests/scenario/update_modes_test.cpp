@@ -114,7 +114,7 @@ TEST(UpdateModes, UnlockChallenge) {
     const bool setting = start.find('\n') != std::string::npos;
     std::vector<std::string> keys = {"ChallengeClient=1", "AppVID=" + Hex(c.vid, 4)};
     if (!setting && !start.empty()) keys.push_back(start);
-    fwgen::PdFirmwareSpec fw;
+    fwgen::PdFirmwareParams fw;
     fw.vid = c.vid;
     Rig r(keys, fwgen::MakePdFirmware(fw));
     fw.version = 0x0E010200;
