@@ -22,6 +22,8 @@ struct CutCase {
   const char* key;
 };
 
+void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
+
 // Transfer numbers (from 1) where the kind of flash traffic changes: check
 // reads, sector erases, programs, read-back.
 std::set<uint32_t> Landmarks(const Log& log) {
