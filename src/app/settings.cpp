@@ -132,7 +132,8 @@ bool ReadText(Tool& t, const char* key, std::string& dest, size_t size) {
   return ReadIniString(t, kSection, key, dest, size, "NA", t.IniFile) == 1;
 }
 
-// Settings list labels in print order; "" marks where the four extra lines go.
+// Settings list keys in print order: the head, then four lines of their own,
+// the functions, the VMM6 target under its own label, the tail.
 const char* const kListHead[] = {
     "LogFile",          "DeviceNum",        "PD1VID",           "PD1PID",
     "PD1VID2",          "PD1PID2",          "PD1VID3",          "PD1PID3",

@@ -4,6 +4,7 @@
 #include "device/challenge.h"
 #include "device/vendor.h"
 #include "image/bytes.h"
+#include "ops/pd_file.h"
 
 namespace pdflash {
 
@@ -117,7 +118,7 @@ uint32_t LockChallenge(Tool& t, UsbLink& h) {
   return (outcome == LockOutcome::WasLocked || outcome == LockOutcome::Locked) ? 1 : 0;
 }
 
-uint32_t ResetToRomUsing(Tool& t, UsbLink& h, bool echo, BinFlagReader read_bin_flag) {
+uint32_t ResetToRom(Tool& t, UsbLink& h, bool echo) {
   const RunSettings& s = t.set;
   // Outputs off and the controller's watchdogs quiet before it is poked.
   uint8_t gpio = 0;
@@ -144,7 +145,7 @@ uint32_t ResetToRomUsing(Tool& t, UsbLink& h, bool echo, BinFlagReader read_bin_
 
   if (s.NeedMathChallenge != 0) {
     MathChallenge(t, h, s.NeedMathChallenge);
-    read_bin_flag(t, 1);
+    GetPdBinFlag(t, 1);
     const DeviceRecord& pd = t.Pd[1];
     if (s.NeedMathChallenge & 0x80) {
       LogPrint(t, "\t Skip_Check_Math-Challenge-Bin_rst\n");

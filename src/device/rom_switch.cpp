@@ -1,16 +1,11 @@
-// The switch to ROM code as run control and the same-ID mode use it, bound to
-// the PD firmware file's flag word.
+// Same-ID mode: every matching device is sent to ROM code before any is
+// updated.
 #include "app/log.h"
 #include "device/discovery.h"
 #include "device/mode.h"
 #include "device/vendor.h"
-#include "ops/pd_file.h"
 
 namespace pdflash {
-
-uint32_t ResetToRom(Tool& t, UsbLink& h, bool echo) {
-  return ResetToRomUsing(t, h, echo, GetPdBinFlag);
-}
 
 uint32_t SameIdFwResetAll(Tool& t, UsbLink& link, uint8_t d) {
   const RunSettings& s = t.set;

@@ -57,6 +57,19 @@ uint32_t ReadRange(Tool& t, UsbLink& h, uint8_t row, uint32_t size, std::vector<
   return result;
 }
 
+// Creates the file, reads `size` bytes from flash address 0 into it; the
+// result is the last read's (0 when the file cannot be written).
+bool DumpToFile(Tool& t, UsbLink& h, uint8_t row, const char* name, uint32_t size,
+                bool stop_at_failure, uint32_t& result) {
+  FILE* f = t.Open(name, "wb");
+  if (!f) return false;
+  std::vector<uint8_t> buf(size, 0xFF);
+  result = ReadRange(t, h, row, size, buf, stop_at_failure);
+  LogPrint(t, "    Write_to_File: %s\n", name);
+  if (!WriteAll(f, buf.data(), size)) result = 0;
+  return true;
+}
+
 }  // namespace
 
 uint32_t PdFwBackup(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
@@ -114,14 +127,8 @@ uint32_t PdFlashDump(Tool& t, UsbLink& h, uint8_t flash, uint8_t megabits, uint8
   uint32_t result = 0;
   char name[64];
   FormatText(name, sizeof name, "PDFlash%dDump.bin", flash);
-  if (FILE* f = t.Open(name, "wb")) {
-    std::vector<uint8_t> buf(size, 0xFF);
-    result = ReadRange(t, h, row, size, buf, true);
-    LogPrint(t, "    Write_to_File: %s\n", name);
-    if (!WriteAll(f, buf.data(), size)) result = 0;
-  } else {
+  if (!DumpToFile(t, h, row, name, size, true, result))
     LogPrint(t, "Protection : FlashDump_Open_Fail.\n");
-  }
   PrintUseTime(t, start);
   char line[40];
   FormatText(line, sizeof line,
@@ -148,12 +155,7 @@ uint32_t PdFlashDump2(Tool& t, UsbLink& h, uint8_t d, uint8_t megabits, uint8_t 
     LogPrint(t, "    Select_2nd_SPI\n");
     if (WriteRegister(t, h, kPortSelect, 1, t.set.DbgMsg != 0) != 1) {
       LogPrint(t, "Protection : Select_2nd_SPI_Fail.\n");
-    } else if (FILE* f = t.Open("PDFlash2Dump.bin", "wb")) {
-      std::vector<uint8_t> buf(size, 0xFF);
-      result = ReadRange(t, h, row, size, buf, false);
-      LogPrint(t, "    Write_to_File: PDFlash2Dump.bin\n");
-      if (!WriteAll(f, buf.data(), size)) result = 0;
-    } else {
+    } else if (!DumpToFile(t, h, row, "PDFlash2Dump.bin", size, false, result)) {
       LogPrint(t, "Protection : Flash2Dump_Open_Fail.\n");
     }
   }
