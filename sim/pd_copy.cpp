@@ -1,6 +1,6 @@
 #include "sim/pd_copy.h"
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/checksum.h"
 
 namespace pdflash::sim {

@@ -5,7 +5,7 @@
 #include <map>
 #include <optional>
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "sim/pd_copy.h"
 #include "sim/sim_config.h"
 

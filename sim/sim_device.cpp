@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "sim/pd_copy.h"
 
 namespace pdflash::sim {

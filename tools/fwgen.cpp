@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/checksum.h"
 
 namespace pdflash::fwgen {

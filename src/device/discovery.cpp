@@ -4,7 +4,7 @@
 
 #include "app/log.h"
 #include "device/vendor.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "ops/pd_version.h"
 
 namespace pdflash {

@@ -3,7 +3,7 @@
 #include "app/log.h"
 #include "device/challenge.h"
 #include "device/vendor.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "ops/pd_file.h"
 
 namespace pdflash {

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "app/log.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 
 namespace pdflash {
 

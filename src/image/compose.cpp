@@ -7,7 +7,7 @@
 
 #include "app/ini.h"
 #include "app/log.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/checksum.h"
 #include "image/file_bytes.h"
 #include "ops/companion_files.h"

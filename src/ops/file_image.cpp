@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/log.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/checksum.h"
 
 namespace pdflash {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/log.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/file_bytes.h"
 
 namespace pdflash {

@@ -6,7 +6,7 @@
 #include "device/vendor.h"
 #include "flash/spi.h"
 #include "flash/verified.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/checksum.h"
 #include "ops/companion.h"
 #include "ops/file_image.h"

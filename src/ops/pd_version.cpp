@@ -7,7 +7,7 @@
 #include "app/log.h"
 #include "device/vendor.h"
 #include "flash/spi.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/checksum.h"
 #include "ops/pd_file.h"
 

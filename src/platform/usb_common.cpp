@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 
 namespace pdflash {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "image/base64.h"
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/checksum.h"
 #include "support/harness.h"
 

@@ -5,7 +5,7 @@
 #include <tuple>
 #include <vector>
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "image/checksum.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "platform/platform.h"
 #include "platform/usb_common.h"
 #include "support/harness.h"

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "scenario/device_scenario.h"
 
 namespace pdflash::test {

@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "image/bytes.h"
+#include "core/bytes.h"
 #include "sim/pdsim.h"
 #include "sim/sim_config.h"
 #include "sim_support.h"
