@@ -4,8 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/log.h"
-
 namespace pdflash {
 
 namespace {
@@ -30,12 +28,12 @@ bool ParseIni(Tool& t, int argc, char** argv) {
       if (FILE* f = t.Open(name, "r")) {
         std::fclose(f);
         t.IniFile = name;
-        LogPrint(t, "    New_INI: %s\n", name.c_str());
+        LogPrint(t.out, "    New_INI: %s\n", name.c_str());
         return true;
       }
     }
   }
-  LogPrint(t, "    Illegal_INI_FilePath.\n");
+  LogPrint(t.out, "    Illegal_INI_FilePath.\n");
   return false;
 }
 
@@ -48,11 +46,11 @@ bool ParsePath(Tool& t, int argc, char** argv) {
         t.cwd = path;
         if (t.cwd.back() != '/' && t.cwd.back() != '\\') t.cwd += '/';
       }
-      LogPrint(t, "    New_Path: %s\n", argv[2]);
+      LogPrint(t.out, "    New_Path: %s\n", argv[2]);
       return true;
     }
   }
-  LogPrint(t, "    Illegal_Working_Path.\n");
+  LogPrint(t.out, "    Illegal_Working_Path.\n");
   return false;
 }
 
@@ -66,7 +64,7 @@ bool ParseDeviceInfo(Tool& t, int argc, char** argv) {
   }
   if (argc < 3) {
     if (t.ControlMode & kWriting) {
-      LogPrint(t, "    Illegal_RwInfo_Parameter.\n");
+      LogPrint(t.out, "    Illegal_RwInfo_Parameter.\n");
       return false;
     }
     return true;
@@ -106,7 +104,7 @@ const size_t kSwitchCount = sizeof kSwitches / sizeof kSwitches[0];
 
 bool ParseCommandLine(Tool& t, int argc, char** argv) {
   if (argc < 2) {
-    LogPrint(t, "    ControlMode=%X\r\n", 0u);
+    LogPrint(t.out, "    ControlMode=%X\r\n", 0u);
     return true;
   }
   for (char* c = argv[1]; *c; ++c)
@@ -119,7 +117,7 @@ bool ParseCommandLine(Tool& t, int argc, char** argv) {
   for (size_t i = 0; i < kSwitchCount && !match; ++i)
     if (sw == kSwitches[i].name) match = &kSwitches[i];
   if (!match) {
-    LogPrint(t, "    Illegal_Parameter. ( Use_Capital )\n");
+    LogPrint(t.out, "    Illegal_Parameter. ( Use_Capital )\n");
     return false;
   }
   t.ControlMode = match->control_mode;
@@ -127,26 +125,26 @@ bool ParseCommandLine(Tool& t, int argc, char** argv) {
   if ((t.ControlMode & kDeviceInfoClass) && !ParseDeviceInfo(t, argc, argv)) return false;
   if (sw == "/RDREG") {
     if (argc != 3 || std::strlen(argv[2]) != 4) {
-      LogPrint(t, "    Illegal_Read_Register_Parameter.\n");
+      LogPrint(t.out, "    Illegal_Read_Register_Parameter.\n");
       return false;
     }
     t.RegAccessAddress = static_cast<uint16_t>(HexArg(argv[2]));
-    LogPrint(t, "    Cmd: Read_Register_%04X\n", t.RegAccessAddress);
+    LogPrint(t.out, "    Cmd: Read_Register_%04X\n", t.RegAccessAddress);
   }
   if (sw == "/WRREG") {
     if (argc != 4 || std::strlen(argv[2]) != 4) {
-      LogPrint(t, "    Illegal_Write_Register_Parameter.\n");
+      LogPrint(t.out, "    Illegal_Write_Register_Parameter.\n");
       return false;
     }
     t.RegAccessAddress = static_cast<uint16_t>(HexArg(argv[2]));
     t.RegAccessValue = static_cast<uint8_t>(HexArg(argv[3], 2));
-    LogPrint(t, "    Cmd: Write_Register_%04X_%02X\n", t.RegAccessAddress, t.RegAccessValue);
+    LogPrint(t.out, "    Cmd: Write_Register_%04X_%02X\n", t.RegAccessAddress, t.RegAccessValue);
   }
   if (argc >= 3 && std::strstr(argv[2], "/msgwnd:")) {
-    t.ghWnd = HexArg(argv[2] + 8);
-    LogPrint(t, "    hWnd = %X \n", static_cast<unsigned>(t.ghWnd));
+    t.out.hwnd = HexArg(argv[2] + 8);
+    LogPrint(t.out, "    hWnd = %X \n", static_cast<unsigned>(t.out.hwnd));
   }
-  LogPrint(t, "    ControlMode=%X\r\n", t.ControlMode);
+  LogPrint(t.out, "    ControlMode=%X\r\n", t.ControlMode);
   return true;
 }
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/tool.h"
+#include "ops/tool.h"
 
 namespace pdflash {
 

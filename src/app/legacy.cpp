@@ -1,7 +1,5 @@
 #include "app/legacy.h"
 
-#include "app/log.h"
-
 namespace pdflash {
 
 void CheckLegacyDriver(Tool& t) {
@@ -12,14 +10,14 @@ void CheckLegacyDriver(Tool& t) {
     if (t.host.PathExists(installer)) drive = c;
   }
   if (drive == 0) return;
-  LogPrint(t, "****************************************\n");
-  LogPrint(t, "*         Legacy driver exists         *\n");
-  LogPrint(t, "*     Please remove legacy KMX tools   *\n");
-  LogPrint(t, "****************************************\n");
+  LogPrint(t.out, "****************************************\n");
+  LogPrint(t.out, "*         Legacy driver exists         *\n");
+  LogPrint(t.out, "*     Please remove legacy KMX tools   *\n");
+  LogPrint(t.out, "****************************************\n");
   if (t.set.Checklibusb != 2) return;
-  LogPrint(t, "Do you want to run quick uninstall driver only now? \n");
-  LogPrint(t, "'Y' to continue, others to quit. ");
-  const int answer = ConsoleReadChar(t);
+  LogPrint(t.out, "Do you want to run quick uninstall driver only now? \n");
+  LogPrint(t.out, "'Y' to continue, others to quit. ");
+  const int answer = ConsoleReadChar(t.out);
   if (answer != 'Y' && answer != 'y') return;
   char dir[16];
   FormatText(dir, sizeof dir, "%c:\\SDRV", drive);
@@ -28,8 +26,8 @@ void CheckLegacyDriver(Tool& t) {
   // Back to the program's own folder, whatever "/PATH" had chosen.
   t.cwd = t.exe_dir;
   if (!started || exit_code != 0) {
-    LogPrint(t, "Remove driver failed, please reference User Guide v0.4\n");
-    LogPrint(t, "to uninstall driver from Windows Device Manager.\n\n");
+    LogPrint(t.out, "Remove driver failed, please reference User Guide v0.4\n");
+    LogPrint(t.out, "to uninstall driver from Windows Device Manager.\n\n");
   }
 }
 

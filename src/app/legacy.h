@@ -2,7 +2,7 @@
 // keeps the Billboard device from being opened.
 #pragma once
 
-#include "app/tool.h"
+#include "ops/tool.h"
 
 namespace pdflash {
 

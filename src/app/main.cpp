@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "app/log.h"
+#include "app/profile.h"
 #include "app/run.h"
 #include "sim/sim_bus.h"
 

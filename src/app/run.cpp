@@ -3,18 +3,26 @@
 #include <string>
 
 #include "app/legacy.h"
-#include "app/log.h"
 #include "app/settings.h"
-#include "app/unavailable.h"
+#include "core/files.h"
+#include "device/chip.h"
+#include "device/controller.h"
 #include "device/discovery.h"
 #include "device/mode.h"
-#include "device/vendor.h"
-#include "ops/companion_files.h"
+#include "device/registers.h"
+#include "flash/parts.h"
+#include "ops/dp.h"
+#include "ops/hub.h"
+#include "ops/image_files.h"
 #include "ops/pd_backup.h"
 #include "ops/pd_download.h"
 #include "ops/pd_file.h"
 #include "ops/pd_update.h"
 #include "ops/pd_version.h"
+#include "ops/rom_switch.h"
+#include "ops/search.h"
+#include "ops/unavailable.h"
+#include "ops/vmm6.h"
 #include "secure/functest.h"
 
 namespace pdflash {
@@ -29,12 +37,10 @@ constexpr uint32_t kDeviceInfo = 0x100000;
 constexpr uint32_t kGpio = 0x200000;
 constexpr uint32_t kRegister = 0x400000;
 
-constexpr uint16_t kChallengeVid = 0x291A;
-constexpr uint32_t kChallengeBin = 0x80000000;
-
+// The run's state between the device steps. Each step opens the device in a
+// Device of its own, which closes when the step ends.
 struct Run {
   Tool& t;
-  UsbLink link;
   uint8_t in_rom = 0;
   uint32_t result = 0;
 };
@@ -42,61 +48,68 @@ struct Run {
 void StartUp(Tool& t) {
   std::string exe = t.host.ExePath();
   if (exe.size() > kPathSize - 1) exe.resize(kPathSize - 1);
-  LogPrint(t, "ToolPath   = %s\n", exe.c_str());
+  LogPrint(t.out, "ToolPath   = %s\n", exe.c_str());
   const auto cut = exe.find_last_of("/\\");
   t.exe_dir = cut == std::string::npos ? std::string() : exe.substr(0, cut + 1);
   t.cwd = t.exe_dir;
-  LogPrint(t, "WorkingDir = %s\n", t.cwd.c_str());
+  LogPrint(t.out, "WorkingDir = %s\n", t.cwd.c_str());
 }
 
 void Banner(Tool& t) {
-  LogPrint(t, "=========================================\n");
-  LogPrint(t, "%s", "");
-  LogPrint(t, "=                                       =\n");
-  LogPrint(t, "=               2023.08.30              =\n");
-  LogPrint(t, "=========================================\n");
+  LogPrint(t.out, "=========================================\n");
+  LogPrint(t.out, "%s", "");
+  LogPrint(t.out, "=                                       =\n");
+  LogPrint(t.out, "=               2023.08.30              =\n");
+  LogPrint(t.out, "=========================================\n");
   const uint8_t level = t.build.PermissionLevel;
   if (level >= 0xF0)
-    LogPrint(t, "================ LEVEL-S ================\n");
+    LogPrint(t.out, "================ LEVEL-S ================\n");
   else if (level >= 0x30)
-    LogPrint(t, "================ LEVEL-3 ================\n");
+    LogPrint(t.out, "================ LEVEL-3 ================\n");
   else if (level >= 0x20)
-    LogPrint(t, "================ LEVEL-2 ================\n");
+    LogPrint(t.out, "================ LEVEL-2 ================\n");
   else if (level >= 0x10)
-    LogPrint(t, "================ LEVEL-1 ================\n");
+    LogPrint(t.out, "================ LEVEL-1 ================\n");
   else
-    LogPrint(t, "================ LEVEL-0 ================\n");
+    LogPrint(t.out, "================ LEVEL-0 ================\n");
   if (t.set.DbgMsg != 0) {
     switch (t.build.CustomerCode) {
       case 1:
-        LogPrint(t, "================= TAVI ==================\n");
+        LogPrint(t.out, "================= TAVI ==================\n");
         break;
       case 2:
-        LogPrint(t, "================ MERAWI =================\n");
+        LogPrint(t.out, "================ MERAWI =================\n");
         break;
       case 3:
-        LogPrint(t, "================= PLOVE =================\n");
+        LogPrint(t.out, "================= PLOVE =================\n");
         break;
       case 17:
-        LogPrint(t, "================ QUINTAR ================\n");
+        LogPrint(t.out, "================ QUINTAR ================\n");
         break;
       case 18:
-        LogPrint(t, "================= SOLK ==================\n");
+        LogPrint(t.out, "================= SOLK ==================\n");
         break;
       default:
         break;
     }
   }
   const LocalTime lt = t.clock.Local();
-  LogPrint(t, "==== LocalTime: %04d/%02d/%02d, %02d:%02d:%02d ====\n", lt.year, lt.month, lt.day,
-           lt.hour, lt.minute, lt.second);
+  LogPrint(t.out, "==== LocalTime: %04d/%02d/%02d, %02d:%02d:%02d ====\n", lt.year, lt.month,
+           lt.day, lt.hour, lt.minute, lt.second);
 }
 
-uint32_t SettingsFailure(Tool& t) {
-  if (t.set.CreateCRC16Only != 0 || t.set.CreatePDImgOnly != 0) return 1;
-  if (t.set.ReadBinOnly != 0) return t.Pd[1].BinVersion;
-  LogPrint(t, "Setting File Error, Exit\n");
-  return 0;
+// The device-less functions the loader asked for; their result is the run's.
+uint32_t RunBeforeBanner(Tool& t, AfterLoad next) {
+  switch (next) {
+    case AfterLoad::CreatePdImage:
+      return CreatePdImage(t);
+    case AfterLoad::CreateCrc16Image:
+      return CreateCrc16Image(t, t.set.CreateCRC16Only);
+    case AfterLoad::ReadBinVersion:
+      return GetPdBinVersion(t, 1);
+    default:
+      return 0;
+  }
 }
 
 // The functions whose operations this build lacks, refused before any device
@@ -127,7 +140,7 @@ const char* UnavailableFunction(const Tool& t) {
 // 1 = an update is needed, 3 = not needed.
 uint32_t NeedFwUpdateCheck(Tool& t, uint8_t d) {
   const uint8_t m = t.set.NeedUpdateMode;
-  LogPrint(t, "Need_FW_Update_Mode(%d)? Need(%d), No_Need(%d)\n", m, 1, 3);
+  LogPrint(t.out, "Need_FW_Update_Mode(%d)? Need(%d), No_Need(%d)\n", m, 1, 3);
   GetPdBinVersion(t, d);
   if (m == 3) return 1;
   auto needed = [m](const DeviceRecord& r) {
@@ -153,19 +166,20 @@ uint32_t NeedFwUpdateCheck(Tool& t, uint8_t d) {
 uint32_t DeviceQuery(Run& r, uint8_t d) {
   Tool& t = r.t;
   const uint32_t cm = t.ControlMode;
-  uint32_t result = 0;
-  if (SearchDevice(t, r.link, d, 0, r.in_rom, 0) == 1) {
-    if (cm == 0x40010)
-      result = t.Pd[d].FwVersion;
-    else if (cm == 0x40040)
-      result = t.Dp[1].FwVersion;
-    else if (cm == 0x40080)
-      result = t.Vmm6[1].FwVersion;
-    else if (cm == 0x41000)
-      result = t.Pd[1].BcdDevice;
+  Device dev(t.out, t.clock);
+  if (SearchDevice(t, dev, d, 0, r.in_rom, 0) != 1) return 0;
+  switch (cm) {
+    case 0x40010:
+      return t.Pd[d].FwVersion;
+    case 0x40040:
+      return t.Dp[1].FwVersion;
+    case 0x40080:
+      return t.Vmm6[1].FwVersion;
+    case 0x41000:
+      return t.Pd[1].BcdDevice;
+    default:
+      return 0;
   }
-  CloseDevice(r.link);
-  return result;
 }
 
 uint32_t FileQuery(Tool& t, uint8_t d) {
@@ -185,95 +199,73 @@ uint32_t FileQuery(Tool& t, uint8_t d) {
 
 uint32_t GpioDrive(Run& r) {
   Tool& t = r.t;
-  uint32_t result = 0;
-  if (SearchDevice(t, r.link, 1, 0, r.in_rom, 0) == 1)
-    result = SetGpio(t, r.link, static_cast<uint8_t>((t.ControlMode >> 12) & 0xF),
-                     static_cast<uint8_t>((t.ControlMode >> 8) & 1));
-  CloseDevice(r.link);
-  return result;
+  Device dev(t.out, t.clock);
+  if (SearchDevice(t, dev, 1, 0, r.in_rom, 0) != 1) return 0;
+  return SetGpio(dev, static_cast<uint8_t>((t.ControlMode >> 12) & 0xF),
+                 static_cast<uint8_t>((t.ControlMode >> 8) & 1));
 }
 
 uint32_t RegisterAccess(Run& r, uint8_t d) {
   Tool& t = r.t;
   const uint32_t cm = t.ControlMode;
-  uint32_t result = 0;
-  if (SearchDevice(t, r.link, d, 0, r.in_rom, 0) == 1) {
-    if ((cm & 0x400100) == 0x400100) {
-      if (t.Pd[d].CurPid == 0x0103) {
-        LogPrint(t, "KMPDA_Not_Support_Reset_To_FW_Mode\n");
-      } else {
-        VdrWrite(t, r.link, 0xB0, t.set.DbgMsg != 0);
-        result = 1;
-      }
-    } else if ((cm & 0x400400) == 0x400400) {
-      if (t.set.RWRegEnable) {
-        const uint32_t read = ReadRegister(t, r.link, t.RegAccessAddress, t.RegAccessValue, true);
-        result = read == 1 ? t.RegAccessValue : read;
-      }
-    } else if ((cm & 0x400800) == 0x400800) {
-      if (t.set.RWRegEnable)
-        result = WriteRegister(t, r.link, t.RegAccessAddress, t.RegAccessValue, true);
-    } else {
-      LogPrint(t, "Access Mode Error.\n");
+  Device dev(t.out, t.clock);
+  if (SearchDevice(t, dev, d, 0, r.in_rom, 0) != 1) return 0;
+  if ((cm & 0x400100) == 0x400100) {
+    const Controller* chip = ControllerByChip(t.Pd[d].CurPid);
+    if (chip && chip->no_reset_to_firmware) {
+      LogPrint(t.out, "KMPDA_Not_Support_Reset_To_FW_Mode\n");
+      return 0;
     }
+    dev.VdrWrite(req::kRestart, t.set.DbgMsg != 0);
+    return 1;
   }
-  CloseDevice(r.link);
-  return result;
-}
-
-// A device with the challenge must carry a challenge-enabled file and VID;
-// otherwise the challenge is locked again and the run fails.
-bool ChallengeFileCheck(Run& r, uint16_t vid, const char* skip_line, const char* refuse_format) {
-  Tool& t = r.t;
-  MathChallenge(t, r.link, t.set.NeedMathChallenge);
-  GetPdBinFlag(t, 1);
-  if (t.set.NeedMathChallenge & 0x80) {
-    LogPrint(t, "%s", skip_line);
-    return true;
+  if ((cm & 0x400400) == 0x400400) {
+    if (!t.set.RWRegEnable) return 0;
+    const uint32_t read = dev.ReadRegister(t.RegAccessAddress, t.RegAccessValue, true);
+    return read == 1 ? t.RegAccessValue : read;
   }
-  if ((t.Pd[1].BinFlag & kChallengeBin) && vid == kChallengeVid) return true;
-  LogPrint(t, refuse_format, t.Pd[1].BinFlag, t.Pd[1].CurVid);
-  LockChallenge(t, r.link);
-  return false;
+  if ((cm & 0x400800) == 0x400800)
+    return t.set.RWRegEnable ? dev.WriteRegister(t.RegAccessAddress, t.RegAccessValue, true) : 0;
+  LogPrint(t.out, "Access Mode Error.\n");
+  return 0;
 }
 
 // Returns false when the run must end; `unlocked` tells whether to lock again.
-bool ChallengeGate(Run& r, uint8_t i, bool& unlocked) {
+bool ChallengeGate(Run& r, Device& dev, uint8_t i, bool& unlocked) {
   Tool& t = r.t;
   unlocked = false;
-  uint8_t f7 = 0xFF;
-  const bool app = ReadRegister(t, r.link, 0x00F7, f7, false) != 1 || (f7 & 0x80) != 0;
+  const bool app = ReadRunMode(dev) != RunMode::Rom;
   if (t.set.ReadVerOnly || t.set.BackUpOnly || t.set.FlashDumpOnly || !app) return true;
-  if (!ChallengeFileCheck(r, t.Pd[i].CurVid, "    Skip_Check_Math-Challenge-Bin_std\n",
-                          "\t Not_Math-Challenge-Bin_Or_VID_std_%X_%X\n"))
+  if (!ChallengeFileGate(t, dev, t.Pd[i].CurVid, "    Skip_Check_Math-Challenge-Bin_std\n",
+                         "\t Not_Math-Challenge-Bin_Or_VID_std_%X_%X\n"))
     return false;
   unlocked = true;
   return true;
 }
 
-uint32_t FlashOperation(Run& r, uint8_t i) {
+uint32_t FlashOperation(Run& r, Device& dev, uint8_t i) {
   Tool& t = r.t;
   const RunSettings& s = t.set;
   if (s.ReadVerOnly) return 1;
-  if (s.BackUpOnly) return PdFwBackup(t, r.link, i, 0);
-  if (s.CleanFlashOnly) return PdCleanFlash(t, r.link, i, s.CleanFlashOnly, 0);
-  if (s.FlashDumpOnly) return PdFlashDump(t, r.link, i, s.FlashDumpOnly, 0);
-  if (s.DownloadImageOnly) return ImageDownload(t, r.link, i, s.DownloadImageOnly, 0);
-  if (s.DirectDownload) return PdFwDownload(t, r.link, i, 0);
-  return PdFwUpdate(t, r.link, i, 0);
+  if (s.BackUpOnly) return PdFwBackup(t, dev, i, kDefaultFlashRow);
+  if (s.CleanFlashOnly) return PdCleanFlash(t, dev, i, s.CleanFlashOnly, kDefaultFlashRow);
+  if (s.FlashDumpOnly) return PdFlashDump(t, dev, i, s.FlashDumpOnly, kDefaultFlashRow);
+  if (s.DownloadImageOnly) return ImageDownload(t, dev, i, s.DownloadImageOnly, kDefaultFlashRow);
+  if (s.DirectDownload) return PdFwDownload(t, dev, i, kDefaultFlashRow);
+  return PdFwUpdate(t, dev, i, kDefaultFlashRow);
 }
 
-// Flash work on device i; false ends the device loop.
-bool FlashFunction(Run& r, uint8_t i) {
+// Flash work on device i, found and open in `dev`; false ends the device loop.
+bool FlashFunction(Run& r, Device& dev, uint8_t i) {
   Tool& t = r.t;
   const RunSettings& s = t.set;
   if (r.in_rom == 0 && s.ReadVerOnly == 0) {
     // The search in ROM code reads the ROM's own version; the firmware's
     // version is the one the downgrade guard must compare with.
     const uint32_t firmware_version = t.Pd[i].FwVersion;
-    ResetToRom(t, r.link, false);
-    CloseDevice(r.link);
-    if (WaitRomDevice(t, r.link, i) != 1) {
+    ResetToRom(t, dev, false);
+    dev.Close();
+    if (WaitRomDevice(t, dev, i) != 1) {
       r.result = 0;
       return false;
     }
@@ -281,24 +273,21 @@ bool FlashFunction(Run& r, uint8_t i) {
   }
   if (s.ForceGPIO8Low) {
     t.clock.SleepMs(1000);
-    SetGpio(t, r.link, 8, 0);
+    SetGpio(dev, 8, 0);
     t.clock.SleepMs(1000);
   }
   if (s.ReadSPIPDFWOnly) {
-    GetPdSpiVersion(t, r.link, i, s.ReadSPIPDFWOnly, s.DbgMsg);
+    GetPdSpiVersion(t, dev, i, s.ReadSPIPDFWOnly, s.DbgMsg);
     r.result = t.Pd[i].FwVersion;
-    CloseDevice(r.link);
     return false;
   }
   bool unlocked = false;
-  if (s.NeedMathChallenge && !ChallengeGate(r, i, unlocked)) {
+  if (s.NeedMathChallenge && !ChallengeGate(r, dev, i, unlocked)) {
     r.result = 0;
-    CloseDevice(r.link);
     return false;
   }
-  r.result = FlashOperation(r, i);
-  if (unlocked) LockChallenge(t, r.link);
-  CloseDevice(r.link);
+  r.result = FlashOperation(r, dev, i);
+  if (unlocked) LockChallenge(dev, s.DbgMsg);
   return r.result == 1;
 }
 
@@ -306,55 +295,70 @@ bool FlashFunction(Run& r, uint8_t i) {
 bool QcStep(Run& r, uint8_t i) {
   Tool& t = r.t;
   const RunSettings& s = t.set;
-  LogPrint(t, "\tQC_Mode:\n");
+  LogPrint(t.out, "\tQC_Mode:\n");
   if (s.QCModeOnly == 3) {
     uint32_t status = i == 1 ? (t.Pd[1].FwVersion == s.TargetPDVer ? 1u : 0u) : r.result;
     if (s.PDDPShareSPI && t.Dp[1].FwVersion != s.TargetDPVer) status = 0;
     if (s.PDVMM6ShareSPI && t.Vmm6[1].FwVersion != s.TargetVMMVer) status = 0;
-    LogPrint(t, "QC_Ver_Sts:%X\n", status);
+    LogPrint(t.out, "QC_Ver_Sts:%X\n", status);
     r.result = status;
   } else if (s.QCModeOnly == 4) {
     r.result = t.UfpStatus[i];
-    LogPrint(t, "QC_UFP_Sts:%X\n", r.result);
+    LogPrint(t.out, "QC_UFP_Sts:%X\n", r.result);
   } else {
-    LogPrint(t, "QC_Unsupport\n");
+    LogPrint(t.out, "QC_Unsupport\n");
     r.result = 0;
     return false;
   }
   return true;
 }
 
-void DeviceLoop(Run& r, uint8_t first, uint8_t last) {
+// One device of the loop; false ends the loop.
+bool DeviceStep(Run& r, uint8_t d) {
   Tool& t = r.t;
   const RunSettings& s = t.set;
-  for (uint32_t i = first; i <= last; ++i) {
-    if (i >= 5) break;
-    const auto d = static_cast<uint8_t>(i);
-    if (SearchDevice(t, r.link, d, 0, r.in_rom, 0) != 1) {
-      LogPrint(t, "Search_Fail\n");
-      CloseDevice(r.link);
-      r.result = 0;
-      return;
-    }
-    if (s.QCModeOnly) {
-      const bool go_on = QcStep(r, d);
-      CloseDevice(r.link);
-      if (!go_on) return;
-      continue;
-    }
-    if (s.FuncTestOnly >= 0x80) {
-      LogPrint(t, "Device_Function_Test_0x%02X\n", s.FuncTestOnly);
-      r.result = RunFunctionTest(t, &r.link, s.FuncTestOnly);
-      CloseDevice(r.link);
-      return;
-    }
-    if (s.I2CTestOnly) {
-      r.result = I2cTestMode(t, r.link, s.I2CTestOnly);
-      CloseDevice(r.link);
-      return;
-    }
-    if (!FlashFunction(r, d)) return;
+  Device dev(t.out, t.clock);
+  if (SearchDevice(t, dev, d, 0, r.in_rom, 0) != 1) {
+    LogPrint(t.out, "Search_Fail\n");
+    r.result = 0;
+    return false;
   }
+  if (s.QCModeOnly) return QcStep(r, d);
+  if (s.FuncTestOnly >= 0x80) {
+    LogPrint(t.out, "Device_Function_Test_0x%02X\n", s.FuncTestOnly);
+    r.result = RunFunctionTest(t, &dev, s.FuncTestOnly);
+    return false;
+  }
+  if (s.I2CTestOnly) {
+    r.result = I2cTestMode(dev, s.I2CTestOnly);
+    return false;
+  }
+  return FlashFunction(r, dev, d);
+}
+
+void DeviceLoop(Run& r, uint8_t first, uint8_t last) {
+  for (uint32_t i = first; i <= last && i < 5; ++i)
+    if (!DeviceStep(r, static_cast<uint8_t>(i))) return;
+}
+
+// One device of the same-ID update, found by its USB address.
+bool SameIdUpdateOne(Run& r, uint8_t address) {
+  Tool& t = r.t;
+  // The address filter of the search then picks exactly this device.
+  t.set.USBSetAddress = address;
+  Device dev(t.out, t.clock);
+  if (SearchDevice(t, dev, 1, 1, r.in_rom, 0) != 1) {
+    r.result = 0;
+    return false;
+  }
+  if (t.set.NeedMathChallenge &&
+      !ChallengeFileGate(t, dev, t.Pd[1].CurVid, "    Skip_Check_Math-Challenge-Bin_sid\n",
+                         "\t Not_Math-Challenge-Bin_Or_VID_sid_%X_%X\n")) {
+    r.result = 0;
+    return false;
+  }
+  r.result = PdFwUpdate(t, dev, 1, kDefaultFlashRow);
+  return r.result == 1;
 }
 
 void SameIdPath(Run& r) {
@@ -362,43 +366,28 @@ void SameIdPath(Run& r) {
   const uint8_t n = t.set.SameIDFWMode;
   bool all_in_rom = false;
   for (int attempt = 0; attempt < 5 && !all_in_rom; ++attempt) {
-    const uint32_t reset = SameIdFwResetAll(t, r.link, 1);
+    Device dev(t.out, t.clock);
+    const uint32_t reset = SameIdFwResetAll(t, dev, 1);
     if (reset != 1) {
       r.result = reset;
       return;
     }
     t.clock.SleepMs(3000);
-    all_in_rom = SameIdFwCheckRom(t, r.link, 1, n) == 1;
+    all_in_rom = SameIdFwCheckRom(t, dev, 1, n) == 1;
   }
   if (!all_in_rom) {
-    LogPrint(t, "Device_Number_Mismatch\n");
+    LogPrint(t.out, "Device_Number_Mismatch\n");
     r.result = 0;
     return;
   }
   for (uint8_t k = 0; k < n; ++k) {
     const uint8_t address = t.SameIdAddress[k];
     if (address == 0) {
-      LogPrint(t, "Illegal_Address_Record.\n");
+      LogPrint(t.out, "Illegal_Address_Record.\n");
       r.result = 0;
       return;
     }
-    // The address filter of the search then picks exactly this device.
-    t.set.USBSetAddress = address;
-    if (SearchDevice(t, r.link, 1, 1, r.in_rom, 0) != 1) {
-      CloseDevice(r.link);
-      r.result = 0;
-      return;
-    }
-    if (t.set.NeedMathChallenge &&
-        !ChallengeFileCheck(r, t.Pd[1].CurVid, "    Skip_Check_Math-Challenge-Bin_sid\n",
-                            "\t Not_Math-Challenge-Bin_Or_VID_sid_%X_%X\n")) {
-      CloseDevice(r.link);
-      r.result = 0;
-      return;
-    }
-    r.result = PdFwUpdate(t, r.link, 1, 0);
-    CloseDevice(r.link);
-    if (r.result != 1) return;
+    if (!SameIdUpdateOne(r, address)) return;
   }
   r.result = 1;
 }
@@ -415,9 +404,10 @@ void NormalPath(Run& r, uint8_t d) {
     return;
   }
   for (uint32_t i = 2; i <= s.DeviceNum; ++i) {
-    LogPrint(t, "\tCheck_Connection:\n");
-    if (SearchDevice(t, r.link, static_cast<uint8_t>(i), 0, r.in_rom, 1) != 1) {
-      LogPrint(t, "Device_Number_Mismatch.\n");
+    LogPrint(t.out, "\tCheck_Connection:\n");
+    Device dev(t.out, t.clock);
+    if (SearchDevice(t, dev, static_cast<uint8_t>(i), 0, r.in_rom, 1) != 1) {
+      LogPrint(t.out, "Device_Number_Mismatch.\n");
       r.result = 0;
       return;
     }
@@ -434,8 +424,8 @@ void Dispatch(Run& r, uint8_t d) {
   Tool& t = r.t;
   const uint32_t cm = t.ControlMode;
   if ((cm & kFirmwareCheck) == kFirmwareCheck) {
-    r.result = SearchDevice(t, r.link, d, 0, r.in_rom, 1) == 1 ? NeedFwUpdateCheck(t, d) : 0;
-    CloseDevice(r.link);
+    Device dev(t.out, t.clock);
+    r.result = SearchDevice(t, dev, d, 0, r.in_rom, 1) == 1 ? NeedFwUpdateCheck(t, d) : 0;
   } else if (cm & kDeviceQuery) {
     r.result = DeviceQuery(r, d);
   } else if (cm & kFileQuery) {
@@ -452,14 +442,14 @@ void Dispatch(Run& r, uint8_t d) {
 uint32_t Finish(Tool& t, uint32_t result) {
   if (t.set.ReturnZeroAsOK) {
     if (result == 1) {
-      LogPrint(t, "Success, ");
+      LogPrint(t.out, "Success, ");
       result = 0;
     } else if (result == 0) {
-      LogPrint(t, "Failed, ");
+      LogPrint(t.out, "Failed, ");
       result = 1;
     }
   }
-  LogPrint(t, "Return_Value = 0x%X\n", result);
+  LogPrint(t.out, "Return_Value = 0x%X\n", result);
   if (t.set.OutputResult) {
     if (FILE* f = t.Open("Result.txt", "w")) {
       std::fprintf(f, "0x%08X", result);
@@ -478,21 +468,25 @@ int ExitStatus(uint32_t result) {
 uint32_t RunPdflash(Platform& platform, BuildProfile build, int argc, char** argv) {
   Tool t(platform, build);
   StartUp(t);
-  const bool loaded = LoadSettings(t, argc, argv);
+  const AfterLoad next = LoadSettings(t, argc, argv);
+  const uint32_t before_banner = RunBeforeBanner(t, next);
   Banner(t);
-  if (!loaded) return Finish(t, SettingsFailure(t));
+  if (next == AfterLoad::SettingsError) {
+    LogPrint(t.out, "Setting File Error, Exit\n");
+    return Finish(t, 0);
+  }
+  if (next != AfterLoad::Devices) return Finish(t, before_banner);
 
   auto d = static_cast<uint8_t>((t.ControlMode >> 4) & 3);
   if (t.ControlMode != 0 && d == 0) {
     d = 1;
-    LogPrint(t, "    Control_Mode_Default_PD1\n");
+    LogPrint(t.out, "    Control_Mode_Default_PD1\n");
   }
   if (t.set.Checklibusb) CheckLegacyDriver(t);
   if (const char* missing = UnavailableFunction(t)) return Finish(t, NotAvailable(t, missing));
 
-  Run r{t, UsbLink{}, 0, 0};
+  Run r{t, 0, 0};
   Dispatch(r, d);
-  CloseDevice(r.link);
   return Finish(t, r.result);
 }
 

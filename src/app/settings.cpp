@@ -5,10 +5,7 @@
 #include <variant>
 
 #include "app/cmdline.h"
-#include "app/ini.h"
-#include "app/log.h"
-#include "image/compose.h"
-#include "ops/pd_file.h"
+#include "core/ini.h"
 
 namespace pdflash {
 
@@ -125,11 +122,11 @@ void Set(RunSettings& s, const IntKey& k, uint32_t v) {
 }
 
 uint32_t ReadInt(Tool& t, const char* key, uint32_t def) {
-  return ReadIniInt(t, kSection, key, def, t.IniFile);
+  return ReadIniInt(t.cwd, kSection, key, def, t.IniFile);
 }
 
 bool ReadText(Tool& t, const char* key, std::string& dest, size_t size) {
-  return ReadIniString(t, kSection, key, dest, size, "NA", t.IniFile) == 1;
+  return ReadIniString(t.cwd, kSection, key, dest, size, "NA", t.IniFile) == 1;
 }
 
 // Settings list keys in print order: the head, then four lines of their own,
@@ -228,12 +225,12 @@ bool ReadPath(Tool& t, const char* key, DeviceRecord& record) {
 bool ApplyRights(Tool& t) {
   RunSettings& s = t.set;
   if (s.CreateECDSASignOnly != 0 && t.build.PermissionLevel < 0xF0) {
-    LogPrint(t, "\nProtection: Insufficient_Permission_S.\n");
+    LogPrint(t.out, "\nProtection: Insufficient_Permission_S.\n");
     return false;
   }
   if (t.build.PermissionLevel == 0) {
     if (s.FuncTestOnly != 0 || s.SkipCheckBin != 0 || s.RWRegEnable != 0) {
-      LogPrint(t, "\nProtection: Insufficient_Permission_1.\n");
+      LogPrint(t.out, "\nProtection: Insufficient_Permission_1.\n");
       return false;
     }
     s.DbgMsg = 0;
@@ -252,81 +249,81 @@ bool ApplyRights(Tool& t) {
 bool CheckDeviceConfig(Tool& t) {
   const RunSettings& s = t.set;
   if (s.SameIDFWMode != 0) {
-    if (s.SameIDFWMode >= 5) return LogPrint(t, "SameID_Num_Error\n"), false;
-    if (s.USBSetAddress != 0) return LogPrint(t, "SameID_SetAdr_Error\n"), false;
+    if (s.SameIDFWMode >= 5) return LogPrint(t.out, "SameID_Num_Error\n"), false;
+    if (s.USBSetAddress != 0) return LogPrint(t.out, "SameID_SetAdr_Error\n"), false;
     if (s.HubPDShareSPI || s.PDDPShareSPI || s.Hub1Hub2ShareSPI || s.PDVMM6ShareSPI)
-      return LogPrint(t, "SameID_Share_Error\n"), false;
-    if (s.DeviceNum > 1) return LogPrint(t, "SameID_Single_Error\n"), false;
+      return LogPrint(t.out, "SameID_Share_Error\n"), false;
+    if (s.DeviceNum > 1) return LogPrint(t.out, "SameID_Single_Error\n"), false;
   }
-  if (s.DeviceNum != 1) return LogPrint(t, "PD_Tool_Only_Support_1_Device_Number.\n"), false;
+  if (s.DeviceNum != 1) return LogPrint(t.out, "PD_Tool_Only_Support_1_Device_Number.\n"), false;
   if (s.PD1VID == 0 || s.PD1PID == 0 || s.PD1RomVID == 0 || s.PD1RomPID == 0)
-    return LogPrint(t, "PD1_Config_Error\n"), false;
+    return LogPrint(t.out, "PD1_Config_Error\n"), false;
   if (s.DirectDownload && s.HubPDShareSPI)
-    return LogPrint(t, "HubPDShare_Download_Protect_Error\n"), false;
+    return LogPrint(t.out, "HubPDShare_Download_Protect_Error\n"), false;
   if (s.DirectDownload && s.PDVMM6ShareSPI)
-    return LogPrint(t, "VMM6_Download_Protect_Error\n"), false;
+    return LogPrint(t.out, "VMM6_Download_Protect_Error\n"), false;
   return true;
 }
 
 bool CheckFirmwareFiles(Tool& t) {
   RunSettings& s = t.set;
   if (s.MacLocationID != 0 && (s.SameIDFWMode != 0 || s.USBSetAddress != 0))
-    return LogPrint(t, "LocationID_Multi_Error\n"), false;
+    return LogPrint(t.out, "LocationID_Multi_Error\n"), false;
   DeviceRecord& pd = t.Pd[1];
-  if (!ReadPath(t, "PD1Bin", pd)) return LogPrint(t, "PD1_Bin_Error\n"), false;
+  if (!ReadPath(t, "PD1Bin", pd)) return LogPrint(t.out, "PD1_Bin_Error\n"), false;
   FILE* f = t.Open(pd.BinPath, "rb");
-  if (!f) return LogPrint(t, "Protection : FW_Open_Fail: %s\n", pd.BinPath.c_str()), false;
-  LogPrint(t, "    PD1Bin:  \"%s\"\n", pd.BinPath.c_str());
+  if (!f) return LogPrint(t.out, "Protection : FW_Open_Fail: %s\n", pd.BinPath.c_str()), false;
+  LogPrint(t.out, "    PD1Bin:  \"%s\"\n", pd.BinPath.c_str());
   std::fclose(f);
-  if (s.DeviceNum != 0) t.ProgressTotal = s.DeviceNum * 100u;
-  if (s.SameIDFWMode != 0) t.ProgressTotal = s.SameIDFWMode * 100u;
+  if (s.DeviceNum != 0) t.out.ProgressTotal = s.DeviceNum * 100u;
+  if (s.SameIDFWMode != 0) t.out.ProgressTotal = s.SameIDFWMode * 100u;
   if (s.HubPDShareSPI) {
-    if (!ReadPath(t, "Hub1Bin", t.Hub[1])) return LogPrint(t, "Hub1_Bin_Error\n"), false;
-    LogPrint(t, "    Hub1Bin: \"%s\"\n", t.Hub[1].BinPath.c_str());
-    t.ProgressTotal += 100;
+    if (!ReadPath(t, "Hub1Bin", t.Hub[1])) return LogPrint(t.out, "Hub1_Bin_Error\n"), false;
+    LogPrint(t.out, "    Hub1Bin: \"%s\"\n", t.Hub[1].BinPath.c_str());
+    t.out.ProgressTotal += 100;
   }
   if (s.PDVMM6ShareSPI) {
-    if (!ReadPath(t, "VMM6Bin", t.Vmm6[1])) return LogPrint(t, "VMM6_Bin_Error\n"), false;
-    LogPrint(t, "    VMM6Bin: \"%s\"\n", t.Vmm6[1].BinPath.c_str());
-    t.ProgressTotal += 100;
+    if (!ReadPath(t, "VMM6Bin", t.Vmm6[1])) return LogPrint(t.out, "VMM6_Bin_Error\n"), false;
+    LogPrint(t.out, "    VMM6Bin: \"%s\"\n", t.Vmm6[1].BinPath.c_str());
+    t.out.ProgressTotal += 100;
   }
   if (s.PDDPShareSPI) {
-    if (!ReadPath(t, "DP1Bin", t.Dp[1])) return LogPrint(t, "DP1_Bin_Error\n"), false;
-    LogPrint(t, "    DP1Bin: \"%s\"\n", t.Dp[1].BinPath.c_str());
-    t.ProgressTotal += 100;
+    if (!ReadPath(t, "DP1Bin", t.Dp[1])) return LogPrint(t.out, "DP1_Bin_Error\n"), false;
+    LogPrint(t.out, "    DP1Bin: \"%s\"\n", t.Dp[1].BinPath.c_str());
+    t.out.ProgressTotal += 100;
   }
   return true;
 }
 
 void ReadPathsWithoutCheck(Tool& t) {
   RunSettings& s = t.set;
-  LogPrint(t, "    No_Need_To_Check_Bin_File\n");
+  LogPrint(t.out, "    No_Need_To_Check_Bin_File\n");
   if (s.FuncTestOnly != 0 || (t.ControlMode & 0x100) != 0) {
     ReadPath(t, "PD1Bin", t.Pd[1]);
-    LogPrint(t, "    PD1Bin: \"%s\"\n", t.Pd[1].BinPath.c_str());
-    LogPrint(t, "    Text_File_Path:  \"%s\"\n", s.TextFilePath.c_str());
-    LogPrint(t, "    Hash_File_Path:  \"%s\"\n", s.HashFilePath.c_str());
-    LogPrint(t, "    ScyImgFilePath:  \"%s\"\n", s.ScyImgFilePath.c_str());
+    LogPrint(t.out, "    PD1Bin: \"%s\"\n", t.Pd[1].BinPath.c_str());
+    LogPrint(t.out, "    Text_File_Path:  \"%s\"\n", s.TextFilePath.c_str());
+    LogPrint(t.out, "    Hash_File_Path:  \"%s\"\n", s.HashFilePath.c_str());
+    LogPrint(t.out, "    ScyImgFilePath:  \"%s\"\n", s.ScyImgFilePath.c_str());
   }
   if (s.SecondSPIUpdateOnly != 0) {
     // Warnings only: the load goes on.
     if (s.SecondSPIForPD) {
       if (ReadPath(t, "PD2Bin", t.Pd[2]))
-        LogPrint(t, "    2ndSPI_PD: \"%s\"\n", t.Pd[2].BinPath.c_str());
+        LogPrint(t.out, "    2ndSPI_PD: \"%s\"\n", t.Pd[2].BinPath.c_str());
       else
-        LogPrint(t, "2ndSPI_PD_Error\n");
+        LogPrint(t.out, "2ndSPI_PD_Error\n");
     }
     if (s.SecondSPIForHub) {
       if (ReadPath(t, "Hub2Bin", t.Hub[2]))
-        LogPrint(t, "    2ndSPI_Hub: \"%s\"\n", t.Hub[2].BinPath.c_str());
+        LogPrint(t.out, "    2ndSPI_Hub: \"%s\"\n", t.Hub[2].BinPath.c_str());
       else
-        LogPrint(t, "2ndSPI_Hub_Error\n");
+        LogPrint(t.out, "2ndSPI_Hub_Error\n");
     }
     if (s.SecondSPIForVMM6) {
       if (ReadPath(t, "VMM6Bin2", t.Vmm6[2]))
-        LogPrint(t, "    2ndSPI_VMM6: \"%s\"\n", t.Vmm6[2].BinPath.c_str());
+        LogPrint(t.out, "    2ndSPI_VMM6: \"%s\"\n", t.Vmm6[2].BinPath.c_str());
       else
-        LogPrint(t, "2ndSPI_VMM6_Error\n");
+        LogPrint(t.out, "2ndSPI_VMM6_Error\n");
     }
   }
 }
@@ -336,27 +333,27 @@ void ReadPathsWithoutCheck(Tool& t) {
 void PrintSettings(Tool& t) {
   const RunSettings& s = t.set;
   auto line = [&](const char* label, const char* key) {
-    LogPrint(t, "    %s=%X\n", label, Get(s, Key(key)));
+    LogPrint(t.out, "    %s=%X\n", label, Get(s, Key(key)));
   };
-  LogPrint(t, "----- Setting_From_Setting.ini, Start -----\n");
+  LogPrint(t.out, "----- Setting_From_Setting.ini, Start -----\n");
   for (const char* k : kListHead) line(k, k);
-  LogPrint(t, "    ghWnd=%X\n", static_cast<unsigned>(t.ghWnd));
-  LogPrint(t, "    gWinMsg=%X\n", s.WinMsg);
-  LogPrint(t, "    ControlMode=%X\n", t.ControlMode);
-  LogPrint(t, "    IniFile=%s\n", t.IniFile.c_str());
+  LogPrint(t.out, "    ghWnd=%X\n", static_cast<unsigned>(t.out.hwnd));
+  LogPrint(t.out, "    gWinMsg=%X\n", s.WinMsg);
+  LogPrint(t.out, "    ControlMode=%X\n", t.ControlMode);
+  LogPrint(t.out, "    IniFile=%s\n", t.IniFile.c_str());
   for (const char* k : kListFunctions) line(k, k);
   line("TargetVMMer", "TargetVMMVer");
   for (const char* k : kListTail) line(k, k);
-  LogPrint(t, "----- Setting_From_Setting.ini, End   -----\n");
+  LogPrint(t.out, "----- Setting_From_Setting.ini, End   -----\n");
 }
 
-bool LoadSettings(Tool& t, int argc, char** argv) {
+AfterLoad LoadSettings(Tool& t, int argc, char** argv) {
   if (!ParseCommandLine(t, argc, argv)) {
-    LogPrint(t, "    Get_Control_Mode_Input_Fail");
-    return false;
+    LogPrint(t.out, "    Get_Control_Mode_Input_Fail");
+    return AfterLoad::SettingsError;
   }
   ReadAllKeys(t);
-  if (!ApplyRights(t)) return false;
+  if (!ApplyRights(t)) return AfterLoad::SettingsError;
   RunSettings& s = t.set;
   if (t.ControlMode != 0)
     for (const char* k : kClearedBySwitch) Set(s, Key(k), 0);
@@ -365,32 +362,25 @@ bool LoadSettings(Tool& t, int argc, char** argv) {
   int selected = 0;
   for (const char* k : kSpecialFunctions) selected += Get(s, Key(k)) != 0 ? 1 : 0;
   if (selected > 1) {
-    LogPrint(t, "\nProtection: Multi_Special_Function_Selected.\n");
-    return false;
+    LogPrint(t.out, "\nProtection: Multi_Special_Function_Selected.\n");
+    return AfterLoad::SettingsError;
   }
 
   // Functions that need no device end the load here.
-  if (s.CreatePDImgOnly != 0) {
-    CreatePdImage(t);
-    return false;
-  }
-  if (s.CreateCRC16Only != 0) {
-    CreateCrc16Image(t, s.CreateCRC16Only);
-    return false;
-  }
+  if (s.CreatePDImgOnly != 0) return AfterLoad::CreatePdImage;
+  if (s.CreateCRC16Only != 0) return AfterLoad::CreateCrc16Image;
   if (s.ReadBinOnly != 0) {
-    if (ReadPath(t, "PD1Bin", t.Pd[1]))
-      GetPdBinVersion(t, 1);
-    else
-      LogPrint(t, "PD1_Bin_error\n");
-    return false;
+    if (ReadPath(t, "PD1Bin", t.Pd[1])) return AfterLoad::ReadBinVersion;
+    LogPrint(t.out, "PD1_Bin_error\n");
+    return AfterLoad::NoBinFile;
   }
-  if (s.SetBinFlagOnly != 0) return false;
+  if (s.SetBinFlagOnly != 0) return AfterLoad::SettingsError;
 
-  if (!CheckDeviceConfig(t)) return false;
-  if (!AnySet(s, kNoFileFunctions) && (t.ControlMode & 0x760000) == 0) return CheckFirmwareFiles(t);
+  if (!CheckDeviceConfig(t)) return AfterLoad::SettingsError;
+  if (!AnySet(s, kNoFileFunctions) && (t.ControlMode & 0x760000) == 0)
+    return CheckFirmwareFiles(t) ? AfterLoad::Devices : AfterLoad::SettingsError;
   ReadPathsWithoutCheck(t);
-  return true;
+  return AfterLoad::Devices;
 }
 
 }  // namespace pdflash

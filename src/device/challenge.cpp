@@ -3,8 +3,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/ini.h"
-#include "app/log.h"
+#include "core/ini.h"
 
 namespace pdflash {
 
@@ -28,7 +27,8 @@ bool ParseCoefficientSet(const std::string& text, CoefficientSet& set) {
   return n == 5;
 }
 
-bool LoadCoefficientSet(Tool& t, uint8_t client, bool for_test, CoefficientSet& set) {
+bool LoadCoefficientSet(Output& out, const std::string& exe_dir, uint8_t client, bool for_test,
+                        CoefficientSet& set) {
   const char* key = "Default";
   if (client == 1 && !for_test)
     key = "Client1";
@@ -38,25 +38,24 @@ bool LoadCoefficientSet(Tool& t, uint8_t client, bool for_test, CoefficientSet& 
     key = "Client3";
   else if (for_test)
     key = "Test";
-  // The file sits next to the executable, whatever "/PATH" made the folder.
-  const std::string file = t.exe_dir + kChallengeFile;
+  const std::string file = exe_dir + kChallengeFile;
   std::string text;
-  if (!t.host.PathExists(file)) {
-    LogPrint(t, "    Challenge_Coefficients_Missing: %s\n", file.c_str());
+  if (!out.host.PathExists(file)) {
+    LogPrint(out, "    Challenge_Coefficients_Missing: %s\n", file.c_str());
     return false;
   }
-  if (!ReadIniString(t, "Challenge", key, text, kSettingTextSize, "", file) ||
+  if (!ReadIniString(exe_dir, "Challenge", key, text, kSettingTextSize, "", file) ||
       !ParseCoefficientSet(text, set)) {
-    LogPrint(t, "    Challenge_Coefficients_Invalid: %s [Challenge] %s\n", file.c_str(), key);
+    LogPrint(out, "    Challenge_Coefficients_Invalid: %s [Challenge] %s\n", file.c_str(), key);
     return false;
   }
   return true;
 }
 
-uint32_t CoefficientTest(Tool& t, uint8_t client) {
-  LogPrint(t, "---------- Coeficient_Test,  Client %d ----------\n", client);
+uint32_t CoefficientTest(Output& out, const std::string& exe_dir, uint8_t client) {
+  LogPrint(out, "---------- Coeficient_Test,  Client %d ----------\n", client);
   CoefficientSet set;
-  if (!LoadCoefficientSet(t, client, true, set)) return 0;
+  if (!LoadCoefficientSet(out, exe_dir, client, true, set)) return 0;
   std::vector<uint16_t> answer(0x10000);
   for (uint32_t x = 0; x <= 0xFFFF; ++x)
     answer[x] = ComputeChallengeAnswer(set, static_cast<uint16_t>(x));
@@ -69,14 +68,14 @@ uint32_t CoefficientTest(Tool& t, uint8_t client) {
     for (uint32_t k = 0; k < group.size(); ++k) rank[group[k]] = k;
   uint32_t hits = 0;
   for (uint32_t i = 0; i < 0xFFFF; ++i) {
-    if (i % 0x1000 == 0) LogPrint(t, "    ---- 0x%04X ----\n", i);
+    if (i % 0x1000 == 0) LogPrint(out, "    ---- 0x%04X ----\n", i);
     const auto& group = by_answer[answer[i]];
     for (uint32_t k = rank[i] + 1; k < group.size(); ++k) {
-      LogPrint(t, "    %X, %X, [%X]\n", i, group[k], answer[i]);
+      LogPrint(out, "    %X, %X, [%X]\n", i, group[k], answer[i]);
       ++hits;
     }
   }
-  LogPrint(t, "    ---- hit = 0x%04X ----\n", hits);
+  LogPrint(out, "    ---- hit = 0x%04X ----\n", hits);
   return hits == 0 ? 1 : 0;
 }
 

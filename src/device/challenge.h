@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/tool.h"
+#include "core/output.h"
 
 namespace pdflash {
 
@@ -28,9 +28,11 @@ bool ParseCoefficientSet(const std::string& text, CoefficientSet& set);
 // client; `for_test` picks "Test" for clients other than 2 and 3 (the
 // collision test's own set). Prints why and returns false when the file or
 // the entry is missing or malformed.
-bool LoadCoefficientSet(Tool& t, uint8_t client, bool for_test, CoefficientSet& set);
+// The file is "Challenge.ini" in `exe_dir`, whatever "/PATH" made the folder.
+bool LoadCoefficientSet(Output& out, const std::string& exe_dir, uint8_t client, bool for_test,
+                        CoefficientSet& set);
 
 // Looks for two challenges with the same answer; 1 when there are none.
-uint32_t CoefficientTest(Tool& t, uint8_t client);
+uint32_t CoefficientTest(Output& out, const std::string& exe_dir, uint8_t client);
 
 }  // namespace pdflash

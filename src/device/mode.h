@@ -1,16 +1,23 @@
-// Switching the controller from application firmware to ROM code, and the
-// unlock challenge.
+// The unlock challenge and the jump from application firmware to ROM code.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-#include "app/tool.h"
-#include "device/usb_link.h"
+#include "device/device.h"
 
 namespace pdflash {
 
-uint32_t ResetToRom(Tool& t, UsbLink& h, bool echo);
-uint32_t MathChallenge(Tool& t, UsbLink& h, uint8_t need);
-uint32_t LockChallenge(Tool& t, UsbLink& h);
+// Opens the challenge for client `need` & 0x7F (0 = nothing to do); the
+// coefficients come from exe_dir's Challenge.ini. 1 when the counter opened.
+uint32_t MathChallenge(Device& dev, const std::string& exe_dir, uint8_t need, uint8_t dbg);
+// Sends the counter back so the challenge is locked again; 1 when it is.
+uint32_t LockChallenge(Device& dev, uint8_t dbg);
+
+// The VMM6 chip lets go of the shared flash only while GPIO8 is low.
+void DriveGpio8Low(Device& dev);
+// The jump request of the chip's family, then the wait for the device to
+// come back under its ROM IDs.
+void JumpToRomCode(Device& dev, bool echo);
 
 }  // namespace pdflash

@@ -3,16 +3,17 @@
 
 #include <cstdint>
 
-#include "app/tool.h"
-#include "device/usb_link.h"
+#include "core/records.h"
+#include "device/device.h"
 
 namespace pdflash {
 
 inline constexpr uint32_t kMaxVerifiedWrite = 0x100000;
 
-uint32_t VerifiedSectorErase(Tool& t, UsbLink& h, uint8_t row, uint32_t address, uint8_t verbose);
-uint32_t VerifiedWrite(Tool& t, UsbLink& h, uint8_t row, uint32_t address, uint32_t offset,
-                       uint32_t length, const uint8_t* buffer, uint8_t verbose);
-uint32_t CheckFlashSize(Tool& t, UsbLink& h, uint32_t size, uint32_t base, uint8_t verbose);
+uint32_t VerifiedSectorErase(Device& dev, uint8_t row, uint32_t address, uint8_t verbose);
+uint32_t VerifiedWrite(Device& dev, uint8_t row, uint32_t address, uint32_t offset, uint32_t length,
+                       const uint8_t* buffer, uint8_t verbose);
+uint32_t CheckFlashSize(Device& dev, const RunSettings& s, uint32_t size, uint32_t base,
+                        uint8_t verbose);
 
 }  // namespace pdflash

@@ -1,11 +1,8 @@
-// Base64 (RFC 4648 alphabet, "=" padding, no line breaks) and the two
-// line-by-line file procedures of the function tests.
+// Base64 (RFC 4648 alphabet, "=" padding, no line breaks).
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-#include "app/tool.h"
 
 namespace pdflash {
 
@@ -27,10 +24,5 @@ uint32_t Base64Encode(const uint8_t* input, char* output, uint32_t len);
 // count without the padding. Characters outside the alphabet decode as 0, and
 // so does the missing tail of a short last group.
 uint32_t Base64Decode(const char* input, uint8_t* output, uint32_t len);
-
-// Encode or decode every line of the TextFilePath file and print the results;
-// 1 when the file was processed, 0 when it cannot be opened.
-uint32_t TextFileToBase64(Tool& t);
-uint32_t Base64FileToText(Tool& t);
 
 }  // namespace pdflash

@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "app/log.h"
 #include "core/bytes.h"
 
 namespace pdflash {
@@ -52,35 +51,35 @@ void StampCrc16(uint8_t* image, uint32_t size) {
   PutLe16(image + size - 2, GetCrc16(image, static_cast<int32_t>(size - 2)));
 }
 
-uint8_t GetCrc8(Tool& t, const uint8_t* b, uint32_t len, uint8_t print) {
+uint8_t GetCrc8(Output& out, const uint8_t* b, uint32_t len, uint8_t print) {
   const uint8_t crc = Crc8(b, len);
-  if (print) LogPrint(t, "    GetCrc8 = 0x%02X\n", crc);
+  if (print) LogPrint(out, "    GetCrc8 = 0x%02X\n", crc);
   return crc;
 }
 
-uint32_t CheckCrc32(Tool& t, const uint8_t* b, uint32_t len, uint8_t print) {
+uint32_t CheckCrc32(Output& out, const uint8_t* b, uint32_t len, uint8_t print) {
   if (len < 4 || len % 4 != 0) {
-    LogPrint(t, "    Illegal CRC32 Length: 0x%X \n", len);
+    LogPrint(out, "    Illegal CRC32 Length: 0x%X \n", len);
     return 0;
   }
   const uint32_t c = Crc32(b, len - 4);
-  if (print) LogPrint(t, "    Get_CRC32: 0x%X \n", c);
+  if (print) LogPrint(out, "    Get_CRC32: 0x%X \n", c);
   if (Le32(b + len - 4) == c) return 1;
   if (print)
-    LogPrint(t, "    SPI_CRC32: 0x%02X%02X%02X%02X \n", b[len - 1], b[len - 2], b[len - 3],
+    LogPrint(out, "    SPI_CRC32: 0x%02X%02X%02X%02X \n", b[len - 1], b[len - 2], b[len - 3],
              b[len - 4]);
   return 0;
 }
 
-uint16_t CheckSum16(Tool& t, const uint8_t* b, uint32_t len) {
+uint16_t CheckSum16(Output& out, const uint8_t* b, uint32_t len) {
   uint32_t s = 0;
   for (uint32_t i = 0; i < len; i += 2) s += (uint32_t{b[i]} << 8) + (i + 1 < len ? b[i + 1] : 0u);
-  if (t.set.DbgMsg) LogPrint(t, "    Temp1    CheckSum = 0x%X\n", s);
+  if (out.set.DbgMsg) LogPrint(out, "    Temp1    CheckSum = 0x%X\n", s);
   while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
   const uint16_t result = static_cast<uint16_t>(~s & 0xFFFF);
-  if (t.set.DbgMsg) {
-    LogPrint(t, "    Temp2    CheckSum = 0x%X\n", s);
-    LogPrint(t, "    Final    CheckSum = 0x%X\n", result);
+  if (out.set.DbgMsg) {
+    LogPrint(out, "    Temp2    CheckSum = 0x%X\n", s);
+    LogPrint(out, "    Final    CheckSum = 0x%X\n", result);
   }
   return result;
 }

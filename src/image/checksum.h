@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/tool.h"
+#include "core/output.h"
 
 namespace pdflash {
 
@@ -21,10 +21,10 @@ bool Crc16Trailer(const uint8_t* image, uint32_t size);
 // Stores the CRC-16 of the first size-2 bytes into the last two.
 void StampCrc16(uint8_t* image, uint32_t size);
 
-uint8_t GetCrc8(Tool& t, const uint8_t* b, uint32_t len, uint8_t print);
-uint32_t CheckCrc32(Tool& t, const uint8_t* b, uint32_t len, uint8_t print);
+uint8_t GetCrc8(Output& out, const uint8_t* b, uint32_t len, uint8_t print);
+uint32_t CheckCrc32(Output& out, const uint8_t* b, uint32_t len, uint8_t print);
 // RFC 1071 checksum over big-endian words; an odd length is padded with a
 // zero byte.
-uint16_t CheckSum16(Tool& t, const uint8_t* b, uint32_t len);
+uint16_t CheckSum16(Output& out, const uint8_t* b, uint32_t len);
 
 }  // namespace pdflash

@@ -1,11 +1,12 @@
-// Reading a whole firmware file into a fixed-size working buffer.
+// Reading a whole firmware file into a fixed-size working buffer, and the
+// checks a PD image passes before any flash is touched.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "app/tool.h"
+#include "ops/tool.h"
 
 namespace pdflash {
 
@@ -20,5 +21,12 @@ FileRead ReadFirmwareFile(const Tool& t, const std::string& path, uint32_t capac
 // True when the image's last two bytes hold the CRC-16 of the rest; otherwise
 // prints the computed value as a refusal.
 bool ImageCrcMatches(Tool& t, const std::vector<uint8_t>& image, uint32_t size);
+
+// What a PD image is checked for: the two-copy update (each copy must fit
+// its area, no downgrade with NoDowngrade) or the direct download.
+enum class PdImageUse { Update, Download };
+// Reads PD record d's file and checks it: size, marker, chip and file ID,
+// downgrade, CRC. False after the refusal's line.
+bool LoadPdImage(Tool& t, uint8_t d, PdImageUse use, std::vector<uint8_t>& image, uint32_t& size);
 
 }  // namespace pdflash

@@ -1,36 +1,29 @@
 #include "ops/pd_backup.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
-#include "app/log.h"
-#include "device/vendor.h"
+#include "device/controller.h"
+#include "device/registers.h"
+#include "flash/parts.h"
+#include "flash/port.h"
 #include "flash/spi.h"
 #include "image/checksum.h"
-#include "ops/companion.h"
-#include "ops/pd_update.h"
+#include "image/flash_map.h"
+#include "ops/dp.h"
+#include "ops/vmm6.h"
 
 namespace pdflash {
 
 namespace {
 
-constexpr uint32_t kBackupArea = 0x20000;
 constexpr uint32_t kMegabit = 0x20000;
-constexpr uint16_t kPortSelect = 0x2BFD;
 
+// The image size a backup judges: the chip whose code the current PID is.
 uint32_t BackupImageSize(uint16_t pid) {
-  switch (pid) {
-    case 0x0103:
-    case 0x0106:
-      return 0x8000;
-    case 0x0104:
-    case 0x0105:
-      return 0xC000;
-    case 0x0107:
-      return 0xC800;
-    default:
-      return 0x10000;
-  }
+  const Controller* chip = ControllerByChip(pid);
+  return chip ? chip->backup_size : kPdCopyArea;
 }
 
 bool WriteAll(FILE* f, const uint8_t* data, size_t n) {
@@ -41,129 +34,134 @@ bool WriteAll(FILE* f, const uint8_t* data, size_t n) {
 // Reads size bytes from flash address 0 in 32-byte pieces with the reading
 // line; stops at the first failed piece unless told to go on. Returns the
 // last piece's result (0 for an empty range).
-uint32_t ReadRange(Tool& t, UsbLink& h, uint8_t row, uint32_t size, std::vector<uint8_t>& buf,
+uint32_t ReadRange(Tool& t, Device& dev, uint8_t row, uint32_t size, std::vector<uint8_t>& buf,
                    bool stop_at_failure) {
   uint32_t result = 0;
   for (uint32_t o = 0; o < size; o += 32) {
-    result = SpiReadData(t, h, FlashRow(row).Read, o, o, 32, buf.data());
+    result = SpiReadData(dev, FlashRow(row).Read, o, o, 32, buf.data());
     if (o % 0x400 == 0)
-      LogPrint(t, "\r    reading...%02d%%", static_cast<int>(uint64_t{o} * 100 / size));
+      LogPrint(t.out, "\r    reading...%02d%%", static_cast<int>(uint64_t{o} * 100 / size));
     if (result != 1) {
-      LogPrint(t, "Protection : SPI_Backup_Read_Fail.\n");
+      LogPrint(t.out, "Protection : SPI_Backup_Read_Fail.\n");
       if (stop_at_failure) break;
     }
   }
-  LogPrint(t, "%s", kWipeLine);
+  LogPrint(t.out, "%s", kWipeLine);
   return result;
 }
 
 // Creates the file, reads `size` bytes from flash address 0 into it; the
 // result is the last read's (0 when the file cannot be written).
-bool DumpToFile(Tool& t, UsbLink& h, uint8_t row, const char* name, uint32_t size,
+bool DumpToFile(Tool& t, Device& dev, uint8_t row, const char* name, uint32_t size,
                 bool stop_at_failure, uint32_t& result) {
   FILE* f = t.Open(name, "wb");
   if (!f) return false;
   std::vector<uint8_t> buf(size, 0xFF);
-  result = ReadRange(t, h, row, size, buf, stop_at_failure);
-  LogPrint(t, "    Write_to_File: %s\n", name);
+  result = ReadRange(t, dev, row, size, buf, stop_at_failure);
+  LogPrint(t.out, "    Write_to_File: %s\n", name);
   if (!WriteAll(f, buf.data(), size)) result = 0;
   return true;
 }
 
 }  // namespace
 
-uint32_t PdFwBackup(Tool& t, UsbLink& h, uint8_t d, uint8_t row) {
-  const uint32_t start = TimeOfDaySeconds(t);
+uint32_t PdFwBackup(Tool& t, Device& dev, uint8_t d, uint8_t row) {
+  const uint32_t start = TimeOfDaySeconds(t.out);
   uint32_t result = 0;
-  LogPrint(t, "\nPD[%d]_FW_Backup_Start...\n", d);
-  std::vector<uint8_t> buf(kBackupArea, 0);
+  LogPrint(t.out, "\nPD[%d]_FW_Backup_Start...\n", d);
+  std::vector<uint8_t> buf(kPdBackupArea, 0);
   FILE* one = t.Open("PDFWBackup.bin", "wb");
   FILE* all = one ? t.Open("PDFWBackupAll.bin", "wb") : nullptr;
   if (!one) {
-    LogPrint(t, "Protection : Bk1_Open_Fail.\n");
+    LogPrint(t.out, "Protection : Bk1_Open_Fail.\n");
   } else if (!all) {
-    LogPrint(t, "Protection : Bk2_Open_Fail.\n");
+    LogPrint(t.out, "Protection : Bk2_Open_Fail.\n");
     std::fclose(one);
   } else {
     const uint32_t n = BackupImageSize(t.Pd[d].CurPid);
     bool all_read = true;
-    for (uint32_t i = 0; i < kBackupArea / 32; ++i) {
+    for (uint32_t i = 0; i < kPdBackupArea / 32; ++i) {
       const uint32_t r =
-          SpiReadData(t, h, FlashRow(row).Read, kPdCopy1 + 32 * i, 32 * i, 32, buf.data());
-      if ((32 * i) % 0x400 == 0) LogPrint(t, "\r    reading...%02d%%", (i * 3200) >> 17);
+          SpiReadData(dev, FlashRow(row).Read, kPdCopy1 + 32 * i, 32 * i, 32, buf.data());
+      if ((32 * i) % 0x400 == 0) LogPrint(t.out, "\r    reading...%02d%%", (i * 3200) >> 17);
       result = r;
       if (r != 1) {
-        LogPrint(t, "Protection : SPI_Backup_Read_Fail.\n");
+        LogPrint(t.out, "Protection : SPI_Backup_Read_Fail.\n");
         all_read = false;
         break;
       }
     }
-    LogPrint(t, "%s", kWipeLine);
-    if (Crc16Trailer(buf.data(), n)) LogPrint(t, "    Firmware_1_OK ...\n");
+    LogPrint(t.out, "%s", kWipeLine);
+    if (Crc16Trailer(buf.data(), n)) LogPrint(t.out, "    Firmware_1_OK ...\n");
     if (Crc16Trailer(buf.data() + (PdCopy2(n) - kPdCopy1), n))
-      LogPrint(t, "    Firmware_2_OK ...\n");
+      LogPrint(t.out, "    Firmware_2_OK ...\n");
     // Both files are written even after a failed read: what was read is kept.
     const bool first_written = WriteAll(one, buf.data(), n);
-    const bool written = WriteAll(all, buf.data(), kBackupArea) && first_written;
+    const bool written = WriteAll(all, buf.data(), kPdBackupArea) && first_written;
     if (!written) result = 0;
     if (all_read && written) {
-      if (t.set.PDVMM6ShareSPI) result = Vmm6Update(t, h, 0, row);
+      if (t.set.PDVMM6ShareSPI) result = Vmm6Update(t, dev, 0, row);
       if ((!t.set.PDVMM6ShareSPI || result == 1) && t.set.PDDPShareSPI)
-        result = DpFwBackup(t, h, row);
+        result = DpFwBackup(t, dev, row);
     }
   }
-  return EndOperation(t, start, result, "=    PD_FW_Backup_PASS.   =\n",
+  return EndOperation(t.out, start, result, "=    PD_FW_Backup_PASS.   =\n",
                       "=    PD_FW_Backup_FAIL.   =\n");
 }
 
-uint32_t PdFlashDump(Tool& t, UsbLink& h, uint8_t flash, uint8_t megabits, uint8_t row) {
-  const uint32_t start = TimeOfDaySeconds(t);
-  LogPrint(t, "\nPD[%d]_Flash_Dump_%dM_Bits_Start...\n", flash, megabits);
+uint32_t PdFlashDump(Tool& t, Device& dev, uint8_t flash, uint8_t megabits, uint8_t row) {
+  const uint32_t start = TimeOfDaySeconds(t.out);
+  LogPrint(t.out, "\nPD[%d]_Flash_Dump_%dM_Bits_Start...\n", flash, megabits);
   const uint32_t size = megabits * kMegabit;
   if (size > 0x1000000) {
-    LogPrint(t, "Protection : FlashDump_Size_%dK_Over.\n", size >> 10);
+    LogPrint(t.out, "Protection : FlashDump_Size_%dK_Over.\n", size >> 10);
     return 0;
   }
   uint32_t result = 0;
   char name[64];
   FormatText(name, sizeof name, "PDFlash%dDump.bin", flash);
-  if (!DumpToFile(t, h, row, name, size, true, result))
-    LogPrint(t, "Protection : FlashDump_Open_Fail.\n");
-  PrintUseTime(t, start);
+  if (!DumpToFile(t, dev, row, name, size, true, result))
+    LogPrint(t.out, "Protection : FlashDump_Open_Fail.\n");
+  PrintUseTime(t.out, start);
   char line[40];
   FormatText(line, sizeof line,
              result == 1 ? "=    PD_Flash%d_Dump_OK.   =\n" : "=   PD_Flash%d_Dump_FAIL.  =\n",
              flash);
-  PrintResultBox(t, line);
+  PrintResultBox(t.out, line);
   return result;
 }
 
-uint32_t PdFlashDump2(Tool& t, UsbLink& h, uint8_t d, uint8_t megabits, uint8_t row) {
-  const uint32_t start = TimeOfDaySeconds(t);
-  LogPrint(t, "\nPD[%d]_Flash_Dump2_%dM_Bits_Start...\n", d, megabits);
+uint32_t PdFlashDump2(Tool& t, Device& dev, uint8_t d, uint8_t megabits, uint8_t row) {
+  const uint32_t start = TimeOfDaySeconds(t.out);
+  LogPrint(t.out, "\nPD[%d]_Flash_Dump2_%dM_Bits_Start...\n", d, megabits);
   const uint32_t size = megabits * kMegabit;
   if (size > 0x800000) {
-    LogPrint(t, "Protection : FlashDump_Size_%dK_Over.\n", size >> 10);
+    LogPrint(t.out, "Protection : FlashDump_Size_%dK_Over.\n", size >> 10);
     return 0;
   }
   uint32_t result = 0;
+  const bool echo = t.set.DbgMsg != 0;
   uint8_t identity = 0;
-  ReadRegister(t, h, 0x0018, identity, t.set.DbgMsg != 0);
-  if (identity != 0xC0) {
-    LogPrint(t, "Protection : Not_ZIRUR_Chip.\n");
+  dev.ReadRegister(reg::kIdentity, identity, echo);
+  bool known = false;
+  const Controller* chip = ControllerByChip(ProjectIdFromIdentity(identity, known) >> 16);
+  std::optional<SecondFlash> second;
+  if (!known || !chip->second_spi) {
+    LogPrint(t.out, "Protection : Not_ZIRUR_Chip.\n");
   } else {
-    LogPrint(t, "    Select_2nd_SPI\n");
-    if (WriteRegister(t, h, kPortSelect, 1, t.set.DbgMsg != 0) != 1) {
-      LogPrint(t, "Protection : Select_2nd_SPI_Fail.\n");
-    } else if (!DumpToFile(t, h, row, "PDFlash2Dump.bin", size, false, result)) {
-      LogPrint(t, "Protection : Flash2Dump_Open_Fail.\n");
-    }
+    second.emplace(dev, echo);
+    if (!second->Selected())
+      LogPrint(t.out, "Protection : Select_2nd_SPI_Fail.\n");
+    else if (!DumpToFile(t, dev, row, "PDFlash2Dump.bin", size, false, result))
+      LogPrint(t.out, "Protection : Flash2Dump_Open_Fail.\n");
   }
-  PrintUseTime(t, start);
+  PrintUseTime(t.out, start);
   // The first flash is selected again on every path.
-  LogPrint(t, "    Select_1st_SPI\n");
-  WriteRegister(t, h, kPortSelect, 0, t.set.DbgMsg != 0);
-  PrintResultBox(t,
+  if (second)
+    second->Restore();
+  else
+    SelectFirstFlash(dev, echo);
+  PrintResultBox(t.out,
                  result == 1 ? "=    PD_Flash2_Dump_OK.   =\n" : "=   PD_Flash2_Dump_FAIL.  =\n");
   return result;
 }

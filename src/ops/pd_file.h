@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/tool.h"
+#include "ops/tool.h"
 
 namespace pdflash {
 
@@ -13,8 +13,8 @@ inline constexpr uint8_t kFormalDpFile = 0x40;
 uint32_t GetPdBinVersion(Tool& t, uint8_t d);
 uint32_t GetPdBinFlag(Tool& t, uint8_t d);
 uint32_t GetFormalVersion(Tool& t, uint8_t selector, uint8_t d);
+// 1 when the chip of PD record d takes a file with this ID byte and size
+// (or a check is switched off, with its line).
 uint32_t CheckPdBin(Tool& t, uint8_t d, uint8_t fid_byte, uint32_t size);
-// VID = 0x2109, VID = configured, VID2 = 0x2109, VID2 = configured, or VID = VID2.
-bool IdentityAccepts(uint16_t vid, uint16_t vid2, uint16_t configured);
 
 }  // namespace pdflash

@@ -3,13 +3,13 @@
 
 #include <cstdint>
 
-#include "app/tool.h"
-#include "device/usb_link.h"
+#include "device/device.h"
+#include "ops/tool.h"
 
 namespace pdflash {
 
-void GetPdFwVersion(Tool& t, UsbLink& h, uint8_t d, bool print);
-void GetPdFormalVer(Tool& t, UsbLink& h, uint8_t in_rom);
-void GetPdSpiVersion(Tool& t, UsbLink& h, uint8_t d, uint8_t selector, uint8_t verbose);
+void GetPdFwVersion(Tool& t, Device& dev, uint8_t d, bool print);
+void GetPdFormalVer(Tool& t, Device& dev, uint8_t in_rom);
+void GetPdSpiVersion(Tool& t, Device& dev, uint8_t d, uint8_t selector, uint8_t verbose);
 
 }  // namespace pdflash

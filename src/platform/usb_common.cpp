@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/bytes.h"
-
 namespace pdflash {
 
 std::string LocationFromPortPath(uint8_t bus, std::span<const uint8_t> ports) {
@@ -63,16 +61,21 @@ std::string WinUsbOpenHint(UsbStatus status) {
 
 std::array<uint8_t, 18> PackDeviceDescriptor(const DeviceDescriptorFields& f) {
   std::array<uint8_t, 18> d{};
+  // USB descriptors are little-endian.
+  auto put16 = [](uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+  };
   d[0] = f.bLength;
   d[1] = f.bDescriptorType;
-  PutLe16(&d[2], f.bcdUSB);
+  put16(&d[2], f.bcdUSB);
   d[4] = f.bDeviceClass;
   d[5] = f.bDeviceSubClass;
   d[6] = f.bDeviceProtocol;
   d[7] = f.bMaxPacketSize0;
-  PutLe16(&d[8], f.idVendor);
-  PutLe16(&d[10], f.idProduct);
-  PutLe16(&d[12], f.bcdDevice);
+  put16(&d[8], f.idVendor);
+  put16(&d[10], f.idProduct);
+  put16(&d[12], f.bcdDevice);
   d[14] = f.iManufacturer;
   d[15] = f.iProduct;
   d[16] = f.iSerialNumber;

@@ -3,12 +3,12 @@
 
 #include <cstdint>
 
-#include "app/tool.h"
-#include "device/usb_link.h"
+#include "device/device.h"
+#include "ops/tool.h"
 
 namespace pdflash {
 
 // link is null for the host-only tests (numbers below 0x80).
-uint32_t RunFunctionTest(Tool& t, UsbLink* link, uint8_t number);
+uint32_t RunFunctionTest(Tool& t, Device* link, uint8_t number);
 
 }  // namespace pdflash

@@ -1,9 +1,10 @@
+#include "app/cmdline.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/cmdline.h"
 #include "support/harness.h"
 
 namespace pdflash {
@@ -28,12 +29,13 @@ Parsed Parse(ToolFixture& f, std::vector<std::string> args) {
 
 TEST(CommandLine, EverySwitchSelectsItsControlMode) {
   const std::pair<const char*, uint32_t> fixed[] = {
-      {"/U", 0x10000},   {"/CKFW", 0x10100}, {"/F0", 0x40010},  {"/F1", 0x40001},  {"/F2", 0x40002},
-      {"/F3", 0x40003},  {"/FD", 0x40040},   {"/FV", 0x40080},  {"/FS0", 0x40210}, {"/FS1", 0x40201},
-      {"/FSD", 0x40240}, {"/FSV", 0x40280},  {"/B0", 0x80010},  {"/B1", 0x80001},  {"/B2", 0x80002},
-      {"/B3", 0x80003},  {"/BD", 0x80040},   {"/BV", 0x80080},  {"/BCDDEV", 0x41000},
-      {"/CKSN", 0x100400}, {"/CKIPR", 0x100600}, {"/CKISN", 0x100800}, {"/CKIVR", 0x100a00},
-      {"/CKBCD", 0x100c00}, {"/CLEAR", 0x100f00}, {"/RESET0", 0x400110}};
+      {"/U", 0x10000},      {"/CKFW", 0x10100},   {"/F0", 0x40010},     {"/F1", 0x40001},
+      {"/F2", 0x40002},     {"/F3", 0x40003},     {"/FD", 0x40040},     {"/FV", 0x40080},
+      {"/FS0", 0x40210},    {"/FS1", 0x40201},    {"/FSD", 0x40240},    {"/FSV", 0x40280},
+      {"/B0", 0x80010},     {"/B1", 0x80001},     {"/B2", 0x80002},     {"/B3", 0x80003},
+      {"/BD", 0x80040},     {"/BV", 0x80080},     {"/BCDDEV", 0x41000}, {"/CKSN", 0x100400},
+      {"/CKIPR", 0x100600}, {"/CKISN", 0x100800}, {"/CKIVR", 0x100a00}, {"/CKBCD", 0x100c00},
+      {"/CLEAR", 0x100f00}, {"/RESET0", 0x400110}};
   for (const auto& [name, mode] : fixed) {
     ToolFixture f;
     const Parsed p = Parse(f, {name});
@@ -52,8 +54,12 @@ TEST(CommandLine, EverySwitchSelectsItsControlMode) {
       EXPECT_EQ(f.t.ControlMode, 0x200001u + n * 0x1000 + (high ? 0x100u : 0u)) << name;
     }
   }
-  for (const auto& [name, mode] : std::vector<std::pair<const char*, uint32_t>>{
-           {"/WRSN", 0x100300}, {"/WRIPR", 0x100500}, {"/WRISN", 0x100700}, {"/WRIVR", 0x100900}, {"/WRBCD", 0x100b00}}) {
+  for (const auto& [name, mode] :
+       std::vector<std::pair<const char*, uint32_t>>{{"/WRSN", 0x100300},
+                                                     {"/WRIPR", 0x100500},
+                                                     {"/WRISN", 0x100700},
+                                                     {"/WRIVR", 0x100900},
+                                                     {"/WRBCD", 0x100b00}}) {
     ToolFixture f;
     EXPECT_TRUE(Parse(f, {name, "1"}).ok) << name;
     EXPECT_EQ(f.t.ControlMode, mode) << name;
@@ -147,13 +153,13 @@ TEST(CommandLine, WindowHandleFromTheSecondArgument) {
   ToolFixture f;
   const Parsed p = Parse(f, {"/CKFW", "/msgwnd:1A2B"});
   ASSERT_TRUE(p.ok);
-  EXPECT_EQ(f.t.ghWnd, 0x1A2Bu);
+  EXPECT_EQ(f.t.out.hwnd, 0x1A2Bu);
   EXPECT_EQ(p.out, "    hWnd = 1A2B \n    ControlMode=10100\r\n");
 
   ToolFixture ini;
   WriteFile(ini.dir / "my.ini", "[Config]\n");
   ASSERT_TRUE(Parse(ini, {"/INI", "my.ini", "/msgwnd:1A2B"}).ok);
-  EXPECT_EQ(ini.t.ghWnd, 0u);
+  EXPECT_EQ(ini.t.out.hwnd, 0u);
 }
 
 TEST(CommandLine, SettingsFileAndWorkingFolder) {

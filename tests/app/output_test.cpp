@@ -1,6 +1,7 @@
+#include "core/output.h"
+
 #include <gtest/gtest.h>
 
-#include "app/log.h"
 #include "support/harness.h"
 
 namespace pdflash {
@@ -18,20 +19,20 @@ TEST(LogPrint, ChoosesTheLogFileAndAppends) {
   for (const auto& c : cases) {
     ToolFixture f;
     f.t.set.LogFile = c.setting;
-    LogPrint(f.t, "\r    Writing...%02d%%", 50);
-    LogPrint(f.t, "line %s\n", "two");
+    LogPrint(f.t.out, "\r    Writing...%02d%%", 50);
+    LogPrint(f.t.out, "line %s\n", "two");
     EXPECT_EQ(f.console.out, "\r    Writing...50%line two\n");
     EXPECT_EQ(ReadFile(f.dir / c.file), f.console.out) << c.file;
   }
   ToolFixture none;
-  LogPrint(none.t, "x\n");
+  LogPrint(none.t.out, "x\n");
   EXPECT_FALSE(FileExists(none.dir / "pddebug.log"));
 }
 
 TEST(LogPrint, CutsAMessageAt499Characters) {
   ToolFixture f;
   const std::string long_text(600, 'z');
-  LogPrint(f.t, "%s", long_text.c_str());
+  LogPrint(f.t.out, "%s", long_text.c_str());
   EXPECT_EQ(f.console.out, std::string(499, 'z'));
 }
 
@@ -46,19 +47,19 @@ TEST(FormatText, RefusesWhatDoesNotFit) {
 TEST(ReportProgress, LineMessageAndMarkerFile) {
   ToolFixture f;
   f.t.set.OutputProgress = 7;
-  f.t.ghWnd = 0x1A2B;
-  f.t.ProgressTotal = 200;
-  ReportProgress(f.t, 50);
+  f.t.out.hwnd = 0x1A2B;
+  f.t.out.ProgressTotal = 200;
+  ReportProgress(f.t.out, 50);
   EXPECT_EQ(f.console.out, "Progress = 025\n");
   ASSERT_EQ(f.host.posted.size(), 1u);
   EXPECT_EQ(f.host.posted[0].hwnd, 0x1A2Bu);
   EXPECT_EQ(f.host.posted[0].msg, 0x464u);
   EXPECT_EQ(f.host.posted[0].lparam, 25);
   EXPECT_EQ(ReadFile(f.dir / "025.txt"), "025.txt");
-  ReportProgress(f.t, 50);  // append mode
+  ReportProgress(f.t.out, 50);  // append mode
   EXPECT_EQ(ReadFile(f.dir / "025.txt"), "025.txt025.txt");
 
-  ReportProgress(f.t, 300);
+  ReportProgress(f.t.out, 300);
   EXPECT_EQ(f.console.out, "Progress = 025\nProgress = 025\nProgress = 150\n");
   EXPECT_TRUE(FileExists(f.dir / "150.txt"));
 }
@@ -66,17 +67,17 @@ TEST(ReportProgress, LineMessageAndMarkerFile) {
 TEST(ReportProgress, SilentWithoutWindowOrTotal) {
   ToolFixture f;
   f.t.set.OutputProgress = 4;  // window only, but no "/msgwnd:"
-  ReportProgress(f.t, 100);
+  ReportProgress(f.t.out, 100);
   EXPECT_EQ(f.console.out, "");
   EXPECT_TRUE(f.host.posted.empty());
   f.t.set.OutputProgress = 3;
-  f.t.ProgressTotal = 0;
-  ReportProgress(f.t, 100);
+  f.t.out.ProgressTotal = 0;
+  ReportProgress(f.t.out, 100);
   EXPECT_EQ(f.console.out, "");
-  f.t.ProgressTotal = 100;
-  AddProgress(f.t, 10);
-  AddProgress(f.t, 15);
-  EXPECT_EQ(f.t.ProgressCounter, 25u);
+  f.t.out.ProgressTotal = 100;
+  AddProgress(f.t.out, 10);
+  AddProgress(f.t.out, 15);
+  EXPECT_EQ(f.t.out.ProgressCounter, 25u);
   EXPECT_EQ(f.console.out, "Progress = 010\nProgress = 025\n");
 }
 
@@ -84,27 +85,20 @@ TEST(HexDump, GroupsOfEightBytes) {
   ToolFixture f;
   uint8_t b[32];
   for (int i = 0; i < 32; ++i) b[i] = static_cast<uint8_t>(i);
-  HexDump(f.t, b, 32);
+  HexDump(f.t.out, b, 32);
   EXPECT_EQ(f.console.out,
             " = 0001020304050607-08090a0b0c0d0e0f-1011121314151617-18191a1b1c1d1e1f\n");
   f.console.out.clear();
-  HexDump(f.t, b, 8);
-  HexDump(f.t, b, 20);
+  HexDump(f.t.out, b, 8);
+  HexDump(f.t.out, b, 20);
   EXPECT_EQ(f.console.out, " = 0001020304050607\n  Output_Length_Error\n");
-}
-
-TEST(StepTimer, WaitsOnTheClock) {
-  ToolFixture f;
-  StepTimer(f.t, 1000);
-  StepTimer(f.t, 0);
-  EXPECT_EQ(f.clock.NowUs(), 1000u);
 }
 
 TEST(UseTime, MinutesAndSecondsOfTheTimeOfDay) {
   ToolFixture f;
-  const uint32_t start = TimeOfDaySeconds(f.t);
+  const uint32_t start = TimeOfDaySeconds(f.t.out);
   f.clock.SleepMs(125 * 1000);
-  PrintUseTime(f.t, start);
+  PrintUseTime(f.t.out, start);
   EXPECT_EQ(f.console.out, "    Use_Time = 2m 5s\n");
 }
 

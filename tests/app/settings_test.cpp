@@ -1,8 +1,9 @@
+#include "app/settings.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "app/settings.h"
 #include "support/harness.h"
 
 namespace pdflash {
@@ -19,23 +20,25 @@ bool Load(ToolFixture& f, const std::string& config, std::vector<std::string> ar
   args.insert(args.begin(), f.host.exe_path);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
-  return LoadSettings(f.t, static_cast<int>(argv.size()), argv.data());
+  return LoadSettings(f.t, static_cast<int>(argv.size()), argv.data()) == AfterLoad::Devices;
 }
 
 TEST(LoadSettings, ProgressTotalCountsDevicesAndCompanions) {
   ToolFixture plain;
   ASSERT_TRUE(Load(plain, "PD1Bin=fw.bin\n"));
-  EXPECT_EQ(plain.t.ProgressTotal, 100u);
+  EXPECT_EQ(plain.t.out.ProgressTotal, 100u);
 
   ToolFixture companions;
-  ASSERT_TRUE(Load(companions, "PD1Bin=fw.bin\nHubPDShareSPI=1\nHub1Bin=h.bin\nPDVMM6ShareSPI=1\nVMM6Bin=v.bin\n"));
-  EXPECT_EQ(companions.t.ProgressTotal, 300u);
+  ASSERT_TRUE(
+      Load(companions,
+           "PD1Bin=fw.bin\nHubPDShareSPI=1\nHub1Bin=h.bin\nPDVMM6ShareSPI=1\nVMM6Bin=v.bin\n"));
+  EXPECT_EQ(companions.t.out.ProgressTotal, 300u);
   EXPECT_EQ(companions.t.Hub[1].BinPath, "h.bin");
   EXPECT_EQ(companions.t.Vmm6[1].BinPath, "v.bin");
 
   ToolFixture same_id;
   ASSERT_TRUE(Load(same_id, "PD1Bin=fw.bin\nSameIDFWMode=2\n"));
-  EXPECT_EQ(same_id.t.ProgressTotal, 200u);
+  EXPECT_EQ(same_id.t.out.ProgressTotal, 200u);
 }
 
 TEST(LoadSettings, IdsReachTheDeviceRecords) {
@@ -86,7 +89,8 @@ TEST(LoadSettings, NoFileCheckForReadOnlyFunctions) {
 
   ToolFixture second;
   ASSERT_TRUE(Load(second, "2ndSPIUpdateOnly=1\n2ndSPIForPD=1\n2ndSPIForHub=1\nHub2Bin=h2.bin\n"));
-  EXPECT_NE(second.console.out.find("2ndSPI_PD_Error\n    2ndSPI_Hub: \"h2.bin\"\n"), std::string::npos);
+  EXPECT_NE(second.console.out.find("2ndSPI_PD_Error\n    2ndSPI_Hub: \"h2.bin\"\n"),
+            std::string::npos);
 }
 
 TEST(LoadSettings, CleanFlashWithDirectDownloadIsAccepted) {

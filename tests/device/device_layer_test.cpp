@@ -3,12 +3,12 @@
 // lock paths): driven directly on a virtual device.
 #include <gtest/gtest.h>
 
+#include "device/device.h"
 #include "device/discovery.h"
 #include "device/mode.h"
-#include "device/vendor.h"
 #include "flash/verified.h"
-#include "sim/sim_support.h"
 #include "sim/sim_device.h"
+#include "sim/sim_support.h"
 
 namespace pdflash {
 namespace {
@@ -17,7 +17,7 @@ struct Link {
   explicit Link(const std::string& ini) : board(ini) {
     t.exe_dir = board.dir.path();  // the example Challenge.ini is there
     bool no_more = false;
-    EXPECT_EQ(OpenDevice(t, 0, link, no_more), 0u);
+    EXPECT_EQ(OpenDevice(link, bus, 0, t.Pd, no_more), 0u);
   }
   size_t Transfers() { return board.bus->Log().size(); }
   sim::test::Board board;
@@ -26,22 +26,22 @@ struct Link {
   test::FakeHost host;
   Platform platform{console, board.clock, host, bus};
   Tool t{platform, BuildProfile{}};
-  UsbLink link;
+  Device link{t.out, t.clock};
 };
 
 TEST(DeviceLayer, BlockRequestsAndSilentJumpCodes) {
   Link l("[Device]\nMode=Rom\n");
   uint8_t block[33] = {};
-  EXPECT_EQ(ReadRegisterBlock(l.t, l.link, 0x0900, block, 33, false), 0u);
+  EXPECT_EQ(l.link.ReadRegisterBlock(0x0900, block, 33, false), 0u);
   EXPECT_EQ(l.Transfers(), 0u);  // refused before anything is sent
-  EXPECT_EQ(ReadRegisterBlock(l.t, l.link, 0x0018, block, 32, false), 1u);
+  EXPECT_EQ(l.link.ReadRegisterBlock(0x0018, block, 32, false), 1u);
   EXPECT_EQ(block[0], 0xC0);
   EXPECT_EQ(l.board.bus->Log().back().setup.wLength, 32);
 
   // A jump code the device refuses: 0xA0 says so, 0xB0 and 0xC0 stay silent.
-  EXPECT_EQ(VdrWrite(l.t, l.link, 0xC0, true), 0u);
+  EXPECT_EQ(l.link.VdrWrite(0xC0, true), 0u);
   EXPECT_EQ(l.console.out, "");
-  EXPECT_EQ(VdrWrite(l.t, l.link, 0xA1, true), 0u);
+  EXPECT_EQ(l.link.VdrWrite(0xA1, true), 0u);
   EXPECT_EQ(l.console.out, "VDR-Write 0xA1 Fail\n");
 }
 
@@ -50,37 +50,37 @@ TEST(DeviceLayer, SizeCheckModeTellsAMirrorFromALargerPart) {
     Link l("[Device]\nMode=Rom\nFlashSize=" + std::to_string(flash_size / 0x10000) + "0000\n");
     l.board.bus->Device(0).Flash().ProgramImage(0x20000, {0x5A, 0xA5, 0x12, 0x34});
     l.t.set.DbgMsg = 1;
-    const uint32_t ok = CheckFlashSize(l.t, l.link, 0x80000, 0x20000, 1);
+    const uint32_t ok = CheckFlashSize(l.link, l.t.set, 0x80000, 0x20000, 1);
     // A 256 KiB part wraps 0x60000 onto 0x20000.
     EXPECT_EQ(ok, flash_size == 0x80000 ? 1u : 0u) << l.console.out;
     EXPECT_NE(l.console.out.find(ok ? "    FlashSize_80000_OK\n" : "    FlashSize_80000_NG\n"),
               std::string::npos);
   }
   Link blank("[Device]\nMode=Rom\n");
-  EXPECT_EQ(CheckFlashSize(blank.t, blank.link, 0x80000, 0x20000, 0), 1u);
+  EXPECT_EQ(CheckFlashSize(blank.link, blank.t.set, 0x80000, 0x20000, 0), 1u);
   EXPECT_EQ(blank.console.out, "    ChkSize_Data_All_FF.\n");
 }
 
 TEST(DeviceLayer, VerifiedWriteLengthLimits) {
   Link l("[Device]\nMode=Rom\nFlashSize=200000\n");
   std::vector<uint8_t> image(0x100001, 0x5A);
-  EXPECT_EQ(VerifiedWrite(l.t, l.link, 0, 0, 0, 0x100001, image.data(), 0), 0u);
+  EXPECT_EQ(VerifiedWrite(l.link, 0, 0, 0, 0x100001, image.data(), 0), 0u);
   EXPECT_EQ(l.console.out, "WrRdCmp_Length_Over.\n");
   EXPECT_EQ(l.Transfers(), 0u);
   l.console.out.clear();
-  EXPECT_EQ(VerifiedWrite(l.t, l.link, 0, 0, 0, 0, image.data(), 0), 0u);
+  EXPECT_EQ(VerifiedWrite(l.link, 0, 0, 0, 0, image.data(), 0), 0u);
   EXPECT_NE(l.console.out.find("WrRdCmp_Cmp_Error\n"), std::string::npos);
-  EXPECT_EQ(VerifiedWrite(l.t, l.link, 0, 0, 0, 0x100000, image.data(), 0), 1u);
+  EXPECT_EQ(VerifiedWrite(l.link, 0, 0, 0, 0x100000, image.data(), 0), 1u);
 }
 
 TEST(DeviceLayer, LockSendsTheCounterBackOnlyWhenOpen) {
   Link l("[Device]\nChallengeClient=1\n");
   const size_t before = l.Transfers();
-  EXPECT_EQ(LockChallenge(l.t, l.link), 1u);  // already locked: one status read
+  EXPECT_EQ(LockChallenge(l.link, 0), 1u);  // already locked: one status read
   EXPECT_EQ(l.Transfers(), before + 1);
-  EXPECT_EQ(MathChallenge(l.t, l.link, 1), 1u);
+  EXPECT_EQ(MathChallenge(l.link, l.t.exe_dir, 1, 0), 1u);
   EXPECT_NE(l.board.bus->Device(0).ChallengeCounter(), 0);
-  EXPECT_EQ(LockChallenge(l.t, l.link), 1u);
+  EXPECT_EQ(LockChallenge(l.link, 0), 1u);
   EXPECT_EQ(l.board.bus->Device(0).ChallengeCounter(), 0);
 }
 

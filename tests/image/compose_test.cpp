@@ -9,6 +9,7 @@
 
 #include "core/bytes.h"
 #include "image/checksum.h"
+#include "ops/image_files.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
@@ -57,7 +58,7 @@ uint16_t WordSumLe(const Bytes& b) {
 void ExpectImage(Tool& t, const Bytes& img, size_t size, Parts parts, Bytes zone) {
   ASSERT_EQ(img.size(), size);
   Bytes want = Image(size, parts);
-  EXPECT_EQ(CheckSum16(t, &img[kImageZone1], kInfoZoneSize), 0x0000);
+  EXPECT_EQ(CheckSum16(t.out, &img[kImageZone1], kInfoZoneSize), 0x0000);
   std::copy(&img[kImageZone1 + 4094], &img[kImageZone1 + 4096], &zone[4094]);
   EXPECT_EQ(static_cast<uint16_t>(WordSumLe(img) + Le16(&zone[4094])), 0);
   std::copy(zone.begin(), zone.end(), &want[kImageZone1]);
@@ -99,7 +100,7 @@ TEST(CreatePdImage, InformationZoneSumWordAndChecksumName) {
   const auto img = fx.Run(2);
   ExpectImage(fx.t, img, 0x40000, {{0x20000, fx.pd}, {0x30000, fx.pd}},
               Zone("P123456789abcdefghijklmnopqrstuv", 0x40000, 0x20261206, {0x0E010203}));
-  const uint16_t sum = CheckSum16(fx.t, img.data(), 0x40000);
+  const uint16_t sum = CheckSum16(fx.t.out, img.data(), 0x40000);
   char name[64], lines[512];
   std::snprintf(name, sizeof name, "NewPD1Image_20261206_%04X.bin", sum);
   EXPECT_EQ(fx.name, name);

@@ -1,5 +1,3 @@
-#include "ops/companion_files.h"
-
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -7,6 +5,10 @@
 
 #include "core/bytes.h"
 #include "image/checksum.h"
+#include "image/hub_image.h"
+#include "ops/dp.h"
+#include "ops/hub.h"
+#include "ops/vmm6.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 
@@ -114,7 +116,7 @@ TEST(AddHubHeader2, BuildsTheDualHeaderLayout) {
   for (uint8_t chip : {0x90, 0x66}) {
     test::ToolFixture fx;
     auto area = HubArea({.chip = chip, .image_size = 0x9000, .backup_header = false});
-    ASSERT_TRUE(AddHubHeader2(fx.t, area.data()));
+    ASSERT_TRUE(AddHubHeader2(fx.t.out, area.data(), fx.t.Copy));
     const uint8_t* hd2 = area.data() + 0x1000;
     EXPECT_EQ(hd2[0x0C], chip == 0x66 ? 0x06 : 0x01);  // firmware 2 at 0x10000 or 0x60000
     EXPECT_EQ(Crc8(hd2, 0x1F), hd2[0x1F]);
@@ -136,7 +138,7 @@ TEST(AddHubHeader2, WarnsAboutShortCopiesAndRefusesBadHeaders) {
   fx.t.Copy[5] = {0x0, 0x3000, 0x10};     // not a hub destination
   fx.t.Copy[9] = {0x0, 0x10000, 0x800B};  // too short
   auto area = HubArea({});
-  ASSERT_TRUE(AddHubHeader2(fx.t, area.data()));
+  ASSERT_TRUE(AddHubHeader2(fx.t.out, area.data(), fx.t.Copy));
   const std::string rule = "        ###################################\n";
   const std::string warn = "        # WARNING: Hub_Copy_Length_ERROR! #\n";
   const std::string block = rule + rule + warn + warn + warn + rule + rule;
@@ -158,7 +160,7 @@ TEST(AddHubHeader2, WarnsAboutShortCopiesAndRefusesBadHeaders) {
     area = HubArea({});
     area[offset] = value;
     const auto before = area;
-    EXPECT_FALSE(AddHubHeader2(one.t, area.data()));
+    EXPECT_FALSE(AddHubHeader2(one.t.out, area.data(), one.t.Copy));
     EXPECT_EQ(area, before);
     EXPECT_EQ(one.console.out, line);
   }

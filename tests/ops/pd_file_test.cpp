@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/checksum.h"
+#include "image/pd_image.h"
 #include "support/harness.h"
 #include "tools/fwgen.h"
 

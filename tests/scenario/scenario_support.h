@@ -11,7 +11,7 @@
 #include <optional>
 #include <set>
 
-#include "device/discovery.h"
+#include "ops/search.h"
 #include "support/sim_board.h"
 
 namespace pdflash::test {
@@ -172,7 +172,8 @@ struct BoardOp {
   explicit BoardOp(Rig& r)
       : bus(r.board.dir(), r.p.clock, r.p.File("Challenge.ini")),
         platform{r.p.console, r.p.clock, r.p.host, bus},
-        t(platform, BuildProfile{}) {
+        t(platform, BuildProfile{}),
+        link(t.out, t.clock) {
     std::string error;
     uint8_t in_rom = 0;
     t.cwd = t.exe_dir = r.p.dir.path();
@@ -181,14 +182,14 @@ struct BoardOp {
     open = bus.Load(error) && SearchDevice(t, link, 1, 0, in_rom, 0) == 1;
   }
   ~BoardOp() {
-    CloseDevice(link);
+    link.Close();
     bus.Save();
   }
 
   sim::SimBus bus;
   Platform platform;
   Tool t;
-  UsbLink link;
+  Device link;
   bool open = false;
 };
 

@@ -3,12 +3,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/tool.h"
+#include "ops/tool.h"
 #include "platform/platform.h"
 
 namespace pdflash::test {
@@ -43,7 +43,9 @@ bool FileExists(const std::string& path);
 class CaptureConsole final : public Console {
  public:
   void Write(std::string_view text) override { out.append(text); }
-  int ReadChar() override { return pos < input.size() ? static_cast<unsigned char>(input[pos++]) : -1; }
+  int ReadChar() override {
+    return pos < input.size() ? static_cast<unsigned char>(input[pos++]) : -1;
+  }
   std::string out;
   std::string input;  // what the user types
   size_t pos = 0;

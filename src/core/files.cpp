@@ -1,10 +1,20 @@
-#include "image/file_bytes.h"
+#include "core/files.h"
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 namespace pdflash {
+
+std::string ResolveIn(const std::string& folder, const std::string& name) {
+  if (name.empty() || std::filesystem::path(name).has_root_path()) return name;
+  return folder + name;
+}
+
+FILE* OpenIn(const std::string& folder, const std::string& name, const char* mode) {
+  return std::fopen(ResolveIn(folder, name).c_str(), mode);
+}
 
 std::unique_ptr<uint8_t[]> NewBuffer(size_t n, uint8_t fill) {
   std::unique_ptr<uint8_t[]> p(new (std::nothrow) uint8_t[n]);

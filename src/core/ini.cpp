@@ -1,18 +1,20 @@
-#include "app/ini.h"
+#include "core/ini.h"
 
 #include <cstdio>
 #include <cstring>
+
+#include "core/files.h"
 
 namespace pdflash {
 
 namespace {
 
 // Finds the entry's value; false when the file, section or entry is missing.
-bool FindEntry(const Tool& t, const char* section, const char* key, const std::string& file,
-               std::string& value) {
+bool FindEntry(const std::string& folder, const char* section, const char* key,
+               const std::string& file, std::string& value) {
   const std::string marker = std::string("[") + section + "]";
   const std::string prefix = std::string(key) + "=";
-  FILE* f = t.Open(file, "r");
+  FILE* f = OpenIn(folder, file, "r");
   if (!f) return false;
   char line[200];
   bool in_section = false;
@@ -65,18 +67,18 @@ bool ScanHex(const char* s, uint32_t& value) {
   return true;
 }
 
-uint32_t ReadIniInt(const Tool& t, const char* section, const char* key, uint32_t def,
+uint32_t ReadIniInt(const std::string& folder, const char* section, const char* key, uint32_t def,
                     const std::string& file) {
   std::string text;
   uint32_t v = 0;
-  if (FindEntry(t, section, key, file, text) && ScanHex(text.c_str(), v)) return v;
+  if (FindEntry(folder, section, key, file, text) && ScanHex(text.c_str(), v)) return v;
   return def;
 }
 
-int ReadIniString(const Tool& t, const char* section, const char* key, std::string& dest,
-                  size_t dest_size, const char* def, const std::string& file) {
+int ReadIniString(const std::string& folder, const char* section, const char* key,
+                  std::string& dest, size_t dest_size, const char* def, const std::string& file) {
   std::string text;
-  const bool found = FindEntry(t, section, key, file, text);
+  const bool found = FindEntry(folder, section, key, file, text);
   dest = found ? text : std::string(def);
   if (dest_size > 0 && dest.size() > dest_size - 1) dest.resize(dest_size - 1);
   return found ? 1 : 0;

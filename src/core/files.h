@@ -1,13 +1,19 @@
-// Working buffers and file reads for the firmware-file readers: a file that
-// cannot be opened, or bytes past its end, read as zeros.
+// Files of the run: names resolve against the run's working folder (never the
+// process's current directory), and the readers' zero-filled reads.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace pdflash {
+
+// `name` resolved against `folder` (which ends with a separator); absolute
+// names stay as they are.
+std::string ResolveIn(const std::string& folder, const std::string& name);
+FILE* OpenIn(const std::string& folder, const std::string& name, const char* mode);
 
 struct FileCloser {
   void operator()(FILE* f) const {

@@ -1,14 +1,10 @@
-// The one context of a run. Every operation takes it as its first argument;
-// nothing mutable lives at namespace scope, so a test can run the whole
-// program many times in one process.
+// The records every layer reads: the settings of the run, the build profile
+// and the device records discovery and the operations fill.
 #pragma once
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
-
-#include "platform/platform.h"
 
 namespace pdflash {
 
@@ -17,8 +13,6 @@ struct BuildProfile {
   uint8_t PermissionLevel = 0x10;
   uint32_t CustomerCode = 3;
 };
-
-BuildProfile CompiledProfile();
 
 // Field names are the settings keys; a key that starts with "2nd" becomes
 // "Second..." because an identifier cannot start with a digit.
@@ -116,59 +110,13 @@ struct DeviceRecord {
   uint32_t ProjectId = 0;  // upper 16 bits: chip code
   std::string ChipName;
   std::string BinPath;
+
+  uint16_t ChipCode() const { return static_cast<uint16_t>(ProjectId >> 16); }
 };
 
 // Text fields of the system are fixed-size; keep the same limits.
 constexpr size_t kSettingTextSize = 255;  // settings text values
 constexpr size_t kPathSize = 260;         // device record paths, tool path
 constexpr size_t kIniNameSize = 260;      // "/INI" file name incl. terminator
-
-struct Tool {
-  Tool(Platform& p, BuildProfile b)
-      : console(p.console), clock(p.clock), host(p.host), bus(p.bus), build(b) {}
-
-  Console& console;
-  Clock& clock;
-  Host& host;
-  UsbBus& bus;
-  BuildProfile build;
-
-  // The program's own folder (with its trailing separator).
-  std::string exe_dir;
-  // Working directory (with its trailing separator). Relative file names of
-  // the run resolve here; the process's own current directory is not used.
-  std::string cwd;
-
-  RunSettings set;
-
-  // Command line.
-  uint32_t ControlMode = 0;
-  std::array<uint8_t, 128> DeviceInfoArg{};
-  uint16_t RegAccessAddress = 0;
-  uint8_t RegAccessValue = 0;
-  std::string IniFile = "Setting.ini";
-  uint64_t ghWnd = 0;
-
-  // Device tables, indexed from 1 (slot 0 unused).
-  std::array<DeviceRecord, 5> Pd{};
-  std::array<DeviceRecord, 5> Hub{};
-  std::array<DeviceRecord, 3> Dp{};
-  std::array<DeviceRecord, 3> Vmm6{};
-  std::array<SignEntry, 5> Sign{};
-  std::array<CopyEntry, 10> Copy{};
-
-  // Discovery.
-  uint8_t CurrentUsbAddress = 0;
-  std::array<uint32_t, 5> UfpStatus{};
-  std::array<uint8_t, 5> SameIdAddress{};
-
-  // Progress.
-  uint32_t ProgressCounter = 0;
-  uint32_t ProgressTotal = 100;
-
-  // The name resolved against the working directory.
-  std::string Resolve(const std::string& name) const;
-  FILE* Open(const std::string& name, const char* mode) const;
-};
 
 }  // namespace pdflash

@@ -7,19 +7,18 @@
 #include <cstdint>
 #include <string>
 
-#include "app/tool.h"
-
 namespace pdflash {
 
 // The value of the entry, or the default when there is none (or when it holds
 // no hexadecimal number at all).
-uint32_t ReadIniInt(const Tool& t, const char* section, const char* key, uint32_t def,
+// Relative file names resolve against `folder`.
+uint32_t ReadIniInt(const std::string& folder, const char* section, const char* key, uint32_t def,
                     const std::string& file);
 
 // 1 and dest = the value (cut to dest_size - 1 characters) when the entry
 // exists; 0 and dest = def otherwise.
-int ReadIniString(const Tool& t, const char* section, const char* key, std::string& dest,
-                  size_t dest_size, const char* def, const std::string& file);
+int ReadIniString(const std::string& folder, const char* section, const char* key,
+                  std::string& dest, size_t dest_size, const char* def, const std::string& file);
 
 // Scans text like "%X": blanks, optional sign, optional 0x, hex digits, in
 // 32-bit arithmetic. False when no digit follows.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/tool.h"
+#include "ops/tool.h"
 
 namespace pdflash {
 

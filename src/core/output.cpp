@@ -1,7 +1,9 @@
-#include "app/log.h"
+#include "core/output.h"
 
 #include <cstdio>
 #include <cstring>
+
+#include "core/files.h"
 
 namespace pdflash {
 
@@ -20,7 +22,7 @@ const char* LogFileName(uint8_t setting) {
 
 }  // namespace
 
-void LogPrint(Tool& t, const char* fmt, ...) {
+void LogPrint(Output& out, const char* fmt, ...) {
   char buf[500] = {};
   va_list ap;
   va_start(ap, fmt);
@@ -28,10 +30,10 @@ void LogPrint(Tool& t, const char* fmt, ...) {
   va_end(ap);
   if (n < 0) return;
   const size_t len = std::strlen(buf);
-  t.console.Write(std::string_view(buf, len));
-  if (t.set.LogFile != 0) {
+  out.console.Write(std::string_view(buf, len));
+  if (out.set.LogFile != 0) {
     // Opened per message so the log is complete even if the run is killed.
-    if (FILE* f = t.Open(LogFileName(t.set.LogFile), "a")) {
+    if (FILE* f = OpenIn(out.folder, LogFileName(out.set.LogFile), "a")) {
       std::fwrite(buf, 1, len, f);
       std::fclose(f);
     }
@@ -51,20 +53,20 @@ int FormatText(char* dst, size_t size, const char* fmt, ...) {
   return n;
 }
 
-int ConsoleReadChar(Tool& t) {
-  return t.console.ReadChar();
+int ConsoleReadChar(Output& out) {
+  return out.console.ReadChar();
 }
 
-void ReportProgress(Tool& t, uint32_t points) {
-  if (t.ProgressTotal == 0) return;
-  const uint32_t p = (points * 100u) / t.ProgressTotal;
-  const uint8_t mode = t.set.OutputProgress;
-  if (mode & 0x02) LogPrint(t, "Progress = %03d\n", p);
-  if ((mode & 0x04) && t.ghWnd != 0) t.host.PostWindowMessage(t.ghWnd, t.set.WinMsg, 0, p);
+void ReportProgress(Output& out, uint32_t points) {
+  if (out.ProgressTotal == 0) return;
+  const uint32_t p = (points * 100u) / out.ProgressTotal;
+  const uint8_t mode = out.set.OutputProgress;
+  if (mode & 0x02) LogPrint(out, "Progress = %03d\n", p);
+  if ((mode & 0x04) && out.hwnd != 0) out.host.PostWindowMessage(out.hwnd, out.set.WinMsg, 0, p);
   if (mode & 0x01) {
     char name[32];
     if (FormatText(name, sizeof name, "%03d.txt", p) > 0) {
-      if (FILE* f = t.Open(name, "a")) {
+      if (FILE* f = OpenIn(out.folder, name, "a")) {
         std::fwrite(name, 1, std::strlen(name), f);
         std::fclose(f);
       }
@@ -72,18 +74,14 @@ void ReportProgress(Tool& t, uint32_t points) {
   }
 }
 
-void AddProgress(Tool& t, uint32_t points) {
-  t.ProgressCounter += points;
-  ReportProgress(t, t.ProgressCounter);
+void AddProgress(Output& out, uint32_t points) {
+  out.ProgressCounter += points;
+  ReportProgress(out, out.ProgressCounter);
 }
 
-void StepTimer(Tool& t, int32_t us) {
-  t.clock.BusyWaitUs(us);
-}
-
-void HexDump(Tool& t, const uint8_t* b, size_t length) {
+void HexDump(Output& out, const uint8_t* b, size_t length) {
   if (length != 8 && length != 16 && length != 24 && length != 32) {
-    LogPrint(t, "  Output_Length_Error\n");
+    LogPrint(out, "  Output_Length_Error\n");
     return;
   }
   std::string line = " = ";
@@ -94,37 +92,33 @@ void HexDump(Tool& t, const uint8_t* b, size_t length) {
     line += hex;
   }
   line += '\n';
-  LogPrint(t, "%s", line.c_str());
+  LogPrint(out, "%s", line.c_str());
 }
 
-uint32_t TimeOfDaySeconds(Tool& t) {
-  const LocalTime lt = t.clock.Local();
+uint32_t TimeOfDaySeconds(Output& out) {
+  const LocalTime lt = out.clock.Local();
   return static_cast<uint32_t>(lt.hour * 3600 + lt.minute * 60 + lt.second);
 }
 
-void PrintUseTime(Tool& t, uint32_t start) {
-  const uint32_t now = TimeOfDaySeconds(t);
+void PrintUseTime(Output& out, uint32_t start) {
+  const uint32_t now = TimeOfDaySeconds(out);
   // Across midnight the time of day wraps; count the day that passed.
   const uint32_t elapsed = now >= start ? now - start : now + 86400 - start;
-  LogPrint(t, "    Use_Time = %dm %ds\n", static_cast<int>(elapsed / 60),
+  LogPrint(out, "    Use_Time = %dm %ds\n", static_cast<int>(elapsed / 60),
            static_cast<int>(elapsed % 60));
 }
 
-}  // namespace pdflash
-
-namespace pdflash {
-
-uint32_t EndOperation(Tool& t, uint32_t start, uint32_t result, const char* pass,
+uint32_t EndOperation(Output& out, uint32_t start, uint32_t result, const char* pass,
                       const char* fail) {
-  PrintUseTime(t, start);
-  PrintResultBox(t, result == 1 ? pass : fail);
+  PrintUseTime(out, start);
+  PrintResultBox(out, result == 1 ? pass : fail);
   return result;
 }
 
-void PrintResultBox(Tool& t, const char* middle) {
-  LogPrint(t, "\n===========================\n");
-  LogPrint(t, "%s", middle);
-  LogPrint(t, "===========================\n");
+void PrintResultBox(Output& out, const char* middle) {
+  LogPrint(out, "\n===========================\n");
+  LogPrint(out, "%s", middle);
+  LogPrint(out, "===========================\n");
 }
 
 }  // namespace pdflash

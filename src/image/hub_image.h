@@ -1,0 +1,37 @@
+// The hub controller's firmware image: its 32-byte headers (marker, chip
+// code, CRC-8 in the last byte) and where a file keeps its version.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "core/output.h"
+#include "core/records.h"
+
+namespace pdflash {
+
+inline constexpr uint8_t kHubMarker = 0x05;
+inline constexpr uint32_t kHubHeaderSize = 0x20;
+inline constexpr uint32_t kHubHeader2 = 0x1000;
+inline constexpr uint32_t kHubBackupHeader1 = 0x1800;
+
+// Chip codes of the hub controllers the tool knows.
+bool KnownHubChip(uint8_t code);
+
+// A hub file keeps a pointer to its version: `bytes` bytes at `at`, read
+// big-endian (2 bytes) or little-endian (3 bytes), plus `add` (modulo 2^32).
+struct HubVersionPointer {
+  uint32_t at;
+  uint8_t bytes;
+  uint32_t add;
+};
+HubVersionPointer HubFileVersionPointer(uint8_t chip);
+uint32_t HubVersionPosition(const HubVersionPointer& rule, const uint8_t* pointer);
+
+// Turns header 1 of a hub image (at least 0x1820 bytes, 0xFF at header 2's
+// place) into the pair of headers the controller boots from, with a backup
+// of header 1; warns about copy entries too short for the firmware. False
+// (image unchanged) when refused.
+bool AddHubHeader2(Output& out, uint8_t* image, std::span<const CopyEntry> copies);
+
+}  // namespace pdflash
