@@ -84,11 +84,12 @@ uint32_t Device::WriteRegister(uint16_t a, uint8_t value, bool echo) {
   return 1;
 }
 
-uint32_t Device::Block(Direction dir, int step, uint16_t a, uint8_t* bytes, uint8_t n, bool echo) {
+uint32_t Device::Block(Direction dir, int step, uint16_t a, const uint8_t* in, uint8_t* out_bytes,
+                       uint8_t n, bool echo) {
   if (n > kMaxBlock) return 0;
   const bool read = dir == Direction::Read;
   uint8_t buffer[kMaxBlock] = {};
-  if (!read && n > 0) std::memcpy(buffer, bytes, n);
+  if (!read && n > 0) std::memcpy(buffer, in, n);
   const uint8_t code = read ? (step > 0 ? sub::kReadBlock : sub::kReadBlockDown)
                             : (step > 0 ? sub::kWriteBlock : sub::kWriteBlockDown);
   if (!Register(read ? kVendorIn : kVendorOut, a, code, n, buffer)) {
@@ -98,7 +99,7 @@ uint32_t Device::Block(Direction dir, int step, uint16_t a, uint8_t* bytes, uint
       LogPrint(out, "Write-reg_[0x%04X] Fail\n", a);
     return 0;
   }
-  if (read && n > 0) std::memcpy(bytes, buffer, n);
+  if (read && n > 0) std::memcpy(out_bytes, buffer, n);
   for (uint8_t i = 0; echo && i < n; ++i)
     LogPrint(out, read ? "    Read-reg [0x%04X] = 0x%02X\n" : "    Write-reg_[0x%04X] = 0x%02X\n",
              static_cast<uint16_t>(a + step * i), buffer[i]);
@@ -106,19 +107,19 @@ uint32_t Device::Block(Direction dir, int step, uint16_t a, uint8_t* bytes, uint
 }
 
 uint32_t Device::ReadRegisterBlock(uint16_t a, uint8_t* out_bytes, uint8_t n, bool echo) {
-  return Block(Direction::Read, 1, a, out_bytes, n, echo);
+  return Block(Direction::Read, 1, a, nullptr, out_bytes, n, echo);
 }
 
 uint32_t Device::WriteRegisterBlock(uint16_t a, const uint8_t* in, uint8_t n, bool echo) {
-  return Block(Direction::Write, 1, a, const_cast<uint8_t*>(in), n, echo);
+  return Block(Direction::Write, 1, a, in, nullptr, n, echo);
 }
 
 uint32_t Device::ReadRegisterBlockDescending(uint16_t a, uint8_t* out_bytes, uint8_t n, bool echo) {
-  return Block(Direction::Read, -1, a, out_bytes, n, echo);
+  return Block(Direction::Read, -1, a, nullptr, out_bytes, n, echo);
 }
 
 uint32_t Device::WriteRegisterBlockDescending(uint16_t a, const uint8_t* in, uint8_t n, bool echo) {
-  return Block(Direction::Write, -1, a, const_cast<uint8_t*>(in), n, echo);
+  return Block(Direction::Write, -1, a, in, nullptr, n, echo);
 }
 
 uint32_t Device::SetRegisterBits(uint16_t a, uint8_t mask) {

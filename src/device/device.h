@@ -61,7 +61,8 @@ class Device {
 
  private:
   enum class Direction { Read, Write };
-  uint32_t Block(Direction dir, int step, uint16_t a, uint8_t* bytes, uint8_t n, bool echo);
+  uint32_t Block(Direction dir, int step, uint16_t a, const uint8_t* in, uint8_t* out, uint8_t n,
+                 bool echo);
   bool Register(uint8_t type, uint16_t a, uint8_t sub, uint16_t length, uint8_t* data);
 
   std::unique_ptr<UsbDevice> dev_;

@@ -200,3 +200,38 @@ TEST(CreateCrc16Image, StampsPadsCutsAndRefuses) {
 
 }  // namespace
 }  // namespace pdflash
+
+namespace pdflash {
+namespace {
+
+// Through the whole program: the image functions' own result is the run's,
+// and their files come from the settings file the run reads.
+TEST(ImageFunctions, ResultIsTheFunctionsAndTheRunsSettingsFileNamesTheFiles) {
+  test::Program failed;
+  failed.Settings("CreatePDImgOnly=1\nPD1Bin=missing.bin\n");
+  EXPECT_EQ(failed.Run(), 0u);
+  EXPECT_NE(failed.out.find("Protection : PD1_Bin_Open_Fail.\n"), std::string::npos);
+  EXPECT_NE(failed.out.find("\nReturn_Value = 0x0\n"), std::string::npos);
+
+  test::Program crc;
+  crc.Settings("CreateCRC16Only=40\n");  // no ASIC_SPI.bin
+  EXPECT_EQ(crc.Run(), 0u);
+  EXPECT_NE(crc.out.find("Protection : ASIC_SPI.bin_Open_Fail.\n"), std::string::npos);
+
+  test::Program other;
+  other.Settings("CreatePDImgOnly=2\nPD1Bin=missing.bin\nImgProject=FromSettingIni\n");
+  test::WriteBytes(other.File("pd.bin"), fwgen::MakePdFirmware({.size = 0x8000}));
+  test::WriteFile(other.File("Other.ini"),
+                  "[Config]\nCreatePDImgOnly=2\nPD1Bin=pd.bin\nImgProject=FromOtherIni\n");
+  EXPECT_EQ(other.Run({"/INI", "Other.ini"}), 1u);
+  std::string name;
+  for (const auto& e : std::filesystem::directory_iterator(other.dir.path()))
+    if (e.path().filename().string().rfind("NewPD1Image_", 0) == 0) name = e.path().string();
+  ASSERT_FALSE(name.empty()) << other.out;
+  const auto image = test::ReadBytes(name);
+  const std::string project(image.begin() + kImageZone1 + 32, image.begin() + kImageZone1 + 44);
+  EXPECT_EQ(project, "FromOtherIni");
+}
+
+}  // namespace
+}  // namespace pdflash
