@@ -1,7 +1,7 @@
 #include "sim/pd_copy.h"
 
 #include "core/bytes.h"
-#include "image/checksum.h"
+#include "sim/crc16.h"
 
 namespace pdflash::sim {
 
@@ -19,7 +19,7 @@ PdCopy InspectPdCopy(const std::vector<uint8_t>& flash, uint32_t address, uint32
   for (uint32_t i = 0; i < region; ++i) image[i] = flash[(address + i) % flash.size()];
   if (image[0] != 0x02) return copy;
   for (uint32_t size : kSizes) {
-    if (size > region || !Crc16Trailer(image.data(), size)) continue;
+    if (size > region || !HasCrc16Trailer(image.data(), size)) continue;
     copy.valid = true;
     copy.size = size;
     copy.version = Be32(&image[0x1003]);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "device/challenge.h"
+#include "sim/challenge_unit.h"
 #include "sim/sim_config.h"
 #include "sim/sim_device.h"
 
@@ -39,29 +39,6 @@ struct SimBus::Impl {
 };
 
 namespace {
-
-// The set the device's firmware was provisioned with: Client1..Client3, or
-// Default for any other client number.
-bool LoadChallengeSet(const std::string& file, uint32_t client, CoefficientSet& set,
-                      std::string& error) {
-  const std::string key =
-      client >= 1 && client <= 3 ? "Client" + std::to_string(client) : "Default";
-  std::string text;
-  if (!ReadWholeFile(file, text)) {
-    error = "challenge coefficients '" + file + "' cannot be read (needed for ChallengeClient " +
-            std::to_string(client) + ")";
-    return false;
-  }
-  for (const auto& [k, v] : IniEntries(SplitLines(text), "Challenge")) {
-    if (k != key) continue;
-    if (ParseCoefficientSet(v, set)) return true;
-    error = "challenge coefficients '" + file + "' [Challenge] " + key +
-            " is not MASK1,MULT1,MASK2,MULT2,ADD";
-    return false;
-  }
-  error = "challenge coefficients '" + file + "' have no [Challenge] " + key;
-  return false;
-}
 
 bool LoadFlash(const std::string& path, const std::string& name, SpiNorFlash& flash,
                std::string& error) {
@@ -145,8 +122,9 @@ bool SimBus::Load(std::string& error) {
   const std::vector<std::string> state_lines = SplitLines(state_text);
 
   for (const DeviceConfig& c : m.configs) {
-    CoefficientSet set;
-    if (c.ChallengeClient && !LoadChallengeSet(m.coefficient_file, c.ChallengeClient, set, error)) {
+    ChallengeCoefficients set;
+    if (c.ChallengeClient &&
+        !LoadChallengeCoefficients(m.coefficient_file, c.ChallengeClient, set, error)) {
       error = "[" + c.section + "] " + error;
       return false;
     }

@@ -162,6 +162,12 @@ bool ParseHex(const std::string& text, uint32_t& value) {
   return true;
 }
 
+std::string HexText(uint32_t value, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+  return buf;
+}
+
 const std::vector<KeyInfo>& DeviceKeys() {
   static const std::vector<KeyInfo> keys = [] {
     std::vector<KeyInfo> k;
@@ -216,9 +222,7 @@ std::string DeviceKeyText(const DeviceConfig& c, const std::string& key) {
   const std::string name = entry->info.name;
   if (name == "Mode") return c.mode == Mode::App ? "App" : "Rom";
   if (name == "Location") return c.Location;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*X", entry->digits, c.*(entry->field));
-  return buf;
+  return HexText(c.*(entry->field), entry->digits);
 }
 
 int DeviceSectionNumber(const std::string& section) {

@@ -10,11 +10,8 @@ namespace pdflash::sim {
 
 enum class Mode { App, Rom };
 
-// One [Device], [Device2], ... section. Every number is hexadecimal in the file.
-struct DeviceConfig {
-  std::string section = "Device";
-  int number = 1;  // 1 for [Device], N for [DeviceN]
-
+// Keys of the core: identity, the USB side, the run modes and the bus faults.
+struct CoreConfig {
   uint32_t Identity = 0xC0;
   uint32_t ExtIdHigh = 0, ExtIdLow = 0, ExtVersion = 0;
   uint32_t AppVID = 0x2109, AppPID = 0x0107;
@@ -25,20 +22,35 @@ struct DeviceConfig {
   std::string Location = "Port_#0001.Hub_#0001";
   uint32_t Orientation = 1;
   uint32_t UfpStatus = 0;
-  uint32_t FlashSize = 0x80000;
-  uint32_t Flash2Size = 0;
-  uint32_t ChallengeClient = 0;
   uint32_t RomVersion = 0x35000100;
   uint32_t FailTransfer = 0;
   uint32_t UnplugAtTransfer = 0;
-  // Additions: non-volatile flash status registers, written back at the end.
-  uint32_t FlashStatus = 0, FlashStatus2 = 0;
-  uint32_t Flash2Status = 0, Flash2Status2 = 0;
   // Milliseconds from a restart until the device shows up again.
   uint32_t ReenumerationDelay = 1000;
+};
+
+// Keys of the SPI master and its flash ports.
+struct SpiPortsConfig {
+  uint32_t FlashSize = 0x80000;
+  uint32_t Flash2Size = 0;
+  // Non-volatile flash status registers, written back at the end.
+  uint32_t FlashStatus = 0, FlashStatus2 = 0;
+  uint32_t Flash2Status = 0, Flash2Status2 = 0;
   // Byte N (from 1) that the register-driven SPI master clocks in this run
   // never reports done: 0x00F1 bit 0 stays set until the next byte starts.
   uint32_t SpiMasterStall = 0;
+};
+
+// Keys of the unlock challenge.
+struct ChallengeConfig {
+  uint32_t ChallengeClient = 0;
+};
+
+// One [Device], [Device2], ... section. Every number is hexadecimal in the
+// file. Each part model reads only its own group of keys.
+struct DeviceConfig : CoreConfig, SpiPortsConfig, ChallengeConfig {
+  std::string section = "Device";
+  int number = 1;  // 1 for [Device], N for [DeviceN]
 };
 
 struct KeyInfo {
@@ -88,5 +100,7 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 
 std::string Trim(const std::string& s);
 bool ParseHex(const std::string& text, uint32_t& value);
+// `value` in upper-case hexadecimal, zero-padded to `digits`.
+std::string HexText(uint32_t value, int digits);
 
 }  // namespace pdflash::sim

@@ -17,18 +17,7 @@ using pdflash::test::ReadBytes;
 using pdflash::test::ReadFile;
 using pdflash::test::WriteBytes;
 using pdflash::test::WriteFile;
-using Bytes = std::vector<uint8_t>;
 using ::testing::HasSubstr;
-
-// Vendor requests. Registers: the address in the value's high byte, 1 read, 2 write.
-Bytes In(UsbDevice& d, uint8_t request, uint16_t value, uint16_t length) {
-  Bytes b(length, 0xEE);
-  EXPECT_TRUE(d.ControlTransfer({0xC0, request, value, 0, length}, b.data()));
-  return b;
-}
-bool Out(UsbDevice& d, uint8_t request, uint16_t value, Bytes data = {}) {
-  return d.ControlTransfer({0x40, request, value, 0, uint16_t(data.size())}, data.data());
-}
 
 TEST(SimState, RunsShareTheDirectoryLikeABoardThatStaysPluggedIn) {
   Board b(

@@ -15,6 +15,17 @@
 namespace pdflash::sim::test {
 
 using pdflash::test::TempDir;
+using Bytes = std::vector<uint8_t>;
+
+// Vendor requests. Registers: the address in the value's high byte, 1 read, 2 write.
+inline Bytes In(UsbDevice& d, uint8_t request, uint16_t value, uint16_t length) {
+  Bytes b(length, 0xEE);
+  EXPECT_TRUE(d.ControlTransfer({0xC0, request, value, 0, length}, b.data()));
+  return b;
+}
+inline bool Out(UsbDevice& d, uint8_t request, uint16_t value, Bytes data = {}) {
+  return d.ControlTransfer({0x40, request, value, 0, uint16_t(data.size())}, data.data());
+}
 
 // A board directory with device.ini and the example challenge coefficients.
 struct Board {
