@@ -2,6 +2,7 @@
 
 #include "app/profile.h"
 #include "app/run.h"
+#include "app/usage.h"
 #include "sim/sim_bus.h"
 
 using namespace pdflash;
@@ -17,6 +18,7 @@ std::string Folder(const std::string& path) {
 
 int main(int argc, char** argv) {
   StdConsole console;
+  if (AnswerUsageOrVersion(console, CompiledProfile(), argc, argv)) return 0;
   RealHost host;
   const std::string sim_dir = host.GetEnv("PDFLASH_SIM");
   if (sim_dir.empty()) {
