@@ -388,7 +388,9 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
   std::ofstream f(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   if (!f) return false;
   f.write(content.data(), static_cast<std::streamsize>(content.size()));
-  return static_cast<bool>(f);
+  // What is still buffered fails only at the close.
+  f.close();
+  return !f.fail();
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {

@@ -21,6 +21,14 @@ uint64_t HexArg(const char* s, size_t max_digits = SIZE_MAX) {
   return v;
 }
 
+// A register address or value: a typo must not reach another register.
+bool AllHex(const char* s) {
+  if (*s == '\0') return false;
+  for (; *s; ++s)
+    if (!std::isxdigit(static_cast<unsigned char>(*s))) return false;
+  return true;
+}
+
 bool ParseIni(Tool& t, int argc, char** argv) {
   if (argc >= 3) {
     const std::string name = argv[2];
@@ -124,7 +132,7 @@ bool ParseCommandLine(Tool& t, int argc, char** argv) {
 
   if ((t.ControlMode & kDeviceInfoClass) && !ParseDeviceInfo(t, argc, argv)) return false;
   if (sw == "/RDREG") {
-    if (argc != 3 || std::strlen(argv[2]) != 4) {
+    if (argc != 3 || std::strlen(argv[2]) != 4 || !AllHex(argv[2])) {
       LogPrint(t.out, "    Illegal_Read_Register_Parameter.\n");
       return false;
     }
@@ -132,7 +140,7 @@ bool ParseCommandLine(Tool& t, int argc, char** argv) {
     LogPrint(t.out, "    Cmd: Read_Register_%04X\n", t.RegAccessAddress);
   }
   if (sw == "/WRREG") {
-    if (argc != 4 || std::strlen(argv[2]) != 4) {
+    if (argc != 4 || std::strlen(argv[2]) != 4 || !AllHex(argv[2]) || !AllHex(argv[3])) {
       LogPrint(t.out, "    Illegal_Write_Register_Parameter.\n");
       return false;
     }

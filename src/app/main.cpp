@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <memory>
 
 #include "app/profile.h"
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
   }
   Platform p{console, clock, host, bus};
   const uint32_t result = RunPdflash(p, CompiledProfile(), argc, argv);
-  bus.Save();
+  // The exit code is the run's; a board that did not keep its state is
+  // still said, apart from the lines a controlling application parses.
+  if (!bus.Save(error)) std::fprintf(stderr, "PDFLASH_SIM: state not saved: %s\n", error.c_str());
   return ExitStatus(result);
 }

@@ -45,14 +45,23 @@ struct Run {
   uint32_t result = 0;
 };
 
+// A label and a path of any length (a line is formatted in at most 499
+// characters, and a cut path would name another folder).
+void PrintPathLine(Tool& t, const char* label, const std::string& path) {
+  LogPrint(t.out, "%s", label);
+  for (size_t at = 0; at < path.size(); at += 256)
+    LogPrint(t.out, "%s", path.substr(at, 256).c_str());
+  LogPrint(t.out, "\n");
+}
+
 void StartUp(Tool& t) {
-  std::string exe = t.host.ExePath();
-  if (exe.size() > kPathSize - 1) exe.resize(kPathSize - 1);
-  LogPrint(t.out, "ToolPath   = %s\n", exe.c_str());
+  // Kept whole: the working folder is the program's own, however deep.
+  const std::string exe = t.host.ExePath();
+  PrintPathLine(t, "ToolPath   = ", exe);
   const auto cut = exe.find_last_of("/\\");
   t.exe_dir = cut == std::string::npos ? std::string() : exe.substr(0, cut + 1);
   t.cwd = t.exe_dir;
-  LogPrint(t.out, "WorkingDir = %s\n", t.cwd.c_str());
+  PrintPathLine(t, "WorkingDir = ", t.cwd);
 }
 
 void Banner(Tool& t) {
@@ -141,7 +150,10 @@ const char* UnavailableFunction(const Tool& t) {
 uint32_t NeedFwUpdateCheck(Tool& t, uint8_t d) {
   const uint8_t m = t.set.NeedUpdateMode;
   LogPrint(t.out, "Need_FW_Update_Mode(%d)? Need(%d), No_Need(%d)\n", m, 1, 3);
-  GetPdBinVersion(t, d);
+  // A file its reader rejects has no version to compare: no answer, not "no need".
+  bool accepted = false;
+  GetPdBinVersion(t, d, &accepted);
+  if (!accepted) return 0;
   if (m == 3) return 1;
   auto needed = [m](const DeviceRecord& r) {
     return r.FwVersion < r.BinVersion || (m == 1 && r.FwVersion == r.BinVersion) ||
@@ -451,10 +463,12 @@ uint32_t Finish(Tool& t, uint32_t result) {
   }
   LogPrint(t.out, "Return_Value = 0x%X\n", result);
   if (t.set.OutputResult) {
-    if (FILE* f = t.Open("Result.txt", "w")) {
-      std::fprintf(f, "0x%08X", result);
-      std::fclose(f);
-    }
+    // Replaced whole: a reader never finds it empty or half written.
+    char text[16];
+    const int n = FormatText(text, sizeof text, "0x%08X", result);
+    StagedFile file(t.cwd, "Result.txt");
+    if (file.Open()) file.Write(text, static_cast<size_t>(n));
+    if (!file.Commit()) PrintWriteFailure(t.out, "Result.txt");
   }
   return result;
 }

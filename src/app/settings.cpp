@@ -1,10 +1,12 @@
 #include "app/settings.h"
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <variant>
 
 #include "app/cmdline.h"
+#include "core/files.h"
 #include "core/ini.h"
 
 namespace pdflash {
@@ -121,8 +123,29 @@ void Set(RunSettings& s, const IntKey& k, uint32_t v) {
       k.field);
 }
 
-uint32_t ReadInt(Tool& t, const char* key, uint32_t def) {
-  return ReadIniInt(t.cwd, kSection, key, def, t.IniFile);
+uint32_t Max(const IntKey& k) {
+  return std::visit(
+      [](auto member) {
+        using T = std::remove_reference_t<decltype(RunSettings{}.*member)>;
+        return static_cast<uint32_t>(std::numeric_limits<T>::max());
+      },
+      k.field);
+}
+
+// The first numeric entry that does not fit its field; a cut value could
+// select another function, so the load refuses it.
+struct BadNumber {
+  std::string key, text;
+};
+
+uint32_t ReadInt(Tool& t, const char* key, uint32_t def, uint32_t max, BadNumber& bad) {
+  uint32_t v = def;
+  std::string text;
+  if (ReadIniNumber(t.cwd, kSection, key, max, t.IniFile, v, text) == IniNumber::OutOfRange) {
+    if (bad.key.empty()) bad = {key, text};
+    return def;
+  }
+  return v;
 }
 
 bool ReadText(Tool& t, const char* key, std::string& dest, size_t size) {
@@ -183,31 +206,34 @@ bool AnySet(const RunSettings& s, const char* const (&names)[N]) {
   return false;
 }
 
-void ReadAllKeys(Tool& t) {
+// False when a number does not fit its field; the key is named.
+bool ReadAllKeys(Tool& t) {
   RunSettings& s = t.set;
   const RunSettings defaults;
-  for (const auto& k : kIntKeys) Set(s, k, ReadInt(t, k.key, Get(defaults, k)));
+  BadNumber bad;
+  for (const auto& k : kIntKeys) Set(s, k, ReadInt(t, k.key, Get(defaults, k), Max(k), bad));
   ReadText(t, "TextFilePath", s.TextFilePath, kSettingTextSize);
   ReadText(t, "HashFilePath", s.HashFilePath, kSettingTextSize);
   ReadText(t, "ScyImgFilePath", s.ScyImgFilePath, kSettingTextSize);
   char key[32];
+  constexpr uint32_t k16 = 0xFFFF, k32 = 0xFFFFFFFF;
   for (int i = 0; i < 5; ++i) {
     SignEntry& e = t.Sign[static_cast<size_t>(i)];
     FormatText(key, sizeof key, "Sign%dProduct", i);
-    e.Product = static_cast<uint16_t>(ReadInt(t, key, 0));
+    e.Product = static_cast<uint16_t>(ReadInt(t, key, 0, k16, bad));
     FormatText(key, sizeof key, "Sign%dBinVersion", i);
-    e.BinVersion = ReadInt(t, key, 0);
+    e.BinVersion = ReadInt(t, key, 0, k32, bad);
     FormatText(key, sizeof key, "Sign%dBin", i);
     ReadText(t, key, e.Bin, kSettingTextSize);
   }
   for (int i = 0; i < 10; ++i) {
     CopyEntry& e = t.Copy[static_cast<size_t>(i)];
     FormatText(key, sizeof key, "Copy%dFrom", i);
-    e.From = ReadInt(t, key, 0);
+    e.From = ReadInt(t, key, 0, k32, bad);
     FormatText(key, sizeof key, "Copy%dTo", i);
-    e.To = ReadInt(t, key, 0);
+    e.To = ReadInt(t, key, 0, k32, bad);
     FormatText(key, sizeof key, "Copy%dLen", i);
-    e.Len = ReadInt(t, key, 0);
+    e.Len = ReadInt(t, key, 0, k32, bad);
   }
   // The configured IDs live in the device records as well.
   DeviceRecord& pd = t.Pd[1];
@@ -215,6 +241,10 @@ void ReadAllKeys(Tool& t) {
   pd.Vid3 = s.PD1VID3, pd.Pid3 = s.PD1PID3, pd.RomVid = s.PD1RomVID, pd.RomPid = s.PD1RomPID;
   t.Hub[1].Vid = s.Hub1VID, t.Hub[1].Pid = s.Hub1PID;
   t.Dp[1].Vid = s.DP1VID, t.Dp[1].Pid = s.DP1PID;
+  if (bad.key.empty()) return true;
+  LogPrint(t.out, "Protection : Setting_Value_Out_Of_Range: %s=%s\n", bad.key.c_str(),
+           bad.text.c_str());
+  return false;
 }
 
 bool ReadPath(Tool& t, const char* key, DeviceRecord& record) {
@@ -265,6 +295,14 @@ bool CheckDeviceConfig(Tool& t) {
   return true;
 }
 
+// A companion file is only required to be named here, but one that is there
+// and is no regular file would fail half-way through the update.
+bool NotAFile(Tool& t, const DeviceRecord& record) {
+  if (!NotRegularFile(t.Resolve(record.BinPath))) return false;
+  LogPrint(t.out, "Protection : FW_Open_Fail: %s\n", record.BinPath.c_str());
+  return true;
+}
+
 bool CheckFirmwareFiles(Tool& t) {
   RunSettings& s = t.set;
   if (s.MacLocationID != 0 && (s.SameIDFWMode != 0 || s.USBSetAddress != 0))
@@ -279,16 +317,19 @@ bool CheckFirmwareFiles(Tool& t) {
   if (s.SameIDFWMode != 0) t.out.ProgressTotal = s.SameIDFWMode * 100u;
   if (s.HubPDShareSPI) {
     if (!ReadPath(t, "Hub1Bin", t.Hub[1])) return LogPrint(t.out, "Hub1_Bin_Error\n"), false;
+    if (NotAFile(t, t.Hub[1])) return false;
     LogPrint(t.out, "    Hub1Bin: \"%s\"\n", t.Hub[1].BinPath.c_str());
     t.out.ProgressTotal += 100;
   }
   if (s.PDVMM6ShareSPI) {
     if (!ReadPath(t, "VMM6Bin", t.Vmm6[1])) return LogPrint(t.out, "VMM6_Bin_Error\n"), false;
+    if (NotAFile(t, t.Vmm6[1])) return false;
     LogPrint(t.out, "    VMM6Bin: \"%s\"\n", t.Vmm6[1].BinPath.c_str());
     t.out.ProgressTotal += 100;
   }
   if (s.PDDPShareSPI) {
     if (!ReadPath(t, "DP1Bin", t.Dp[1])) return LogPrint(t.out, "DP1_Bin_Error\n"), false;
+    if (NotAFile(t, t.Dp[1])) return false;
     LogPrint(t.out, "    DP1Bin: \"%s\"\n", t.Dp[1].BinPath.c_str());
     t.out.ProgressTotal += 100;
   }
@@ -352,7 +393,14 @@ AfterLoad LoadSettings(Tool& t, int argc, char** argv) {
     LogPrint(t.out, "    Get_Control_Mode_Input_Fail");
     return AfterLoad::SettingsError;
   }
-  ReadAllKeys(t);
+  // A settings file that is there but cannot be read is not a missing one.
+  const std::string unreadable = UnreadableReason(t.Resolve(t.IniFile));
+  if (!unreadable.empty()) {
+    LogPrint(t.out, "Protection : Setting_File_Open_Fail: %s (%s)\n", t.IniFile.c_str(),
+             unreadable.c_str());
+    return AfterLoad::SettingsError;
+  }
+  if (!ReadAllKeys(t)) return AfterLoad::SettingsError;
   if (!ApplyRights(t)) return AfterLoad::SettingsError;
   RunSettings& s = t.set;
   if (t.ControlMode != 0)

@@ -19,9 +19,14 @@ bool FindEntry(const std::string& folder, const char* section, const char* key,
   char line[200];
   bool in_section = false;
   bool found = false;
+  // A line longer than the buffer comes in pieces; only its first piece can
+  // be an entry, or a long comment could carry a key in its tail.
+  bool first_piece = true;
   while (std::fgets(line, sizeof line, f)) {
     size_t len = std::strlen(line);
-    if (len > 0 && line[len - 1] == '\n') line[--len] = '\0';
+    const bool starts_line = first_piece;
+    first_piece = len > 0 && line[len - 1] == '\n';
+    if (first_piece) line[--len] = '\0';
     // What Windows text mode does for CRLF files.
     if (len > 0 && line[len - 1] == '\r') line[--len] = '\0';
     if (!in_section) {
@@ -29,7 +34,8 @@ bool FindEntry(const std::string& folder, const char* section, const char* key,
       continue;
     }
     if (std::strchr(line, '[')) break;
-    if (len > prefix.size() && std::strncmp(line, prefix.c_str(), prefix.size()) == 0) {
+    if (starts_line && len > prefix.size() &&
+        std::strncmp(line, prefix.c_str(), prefix.size()) == 0) {
       value.assign(line + prefix.size());
       found = true;
       break;
@@ -48,23 +54,32 @@ int HexDigit(char c) {
 
 }  // namespace
 
-bool ScanHex(const char* s, uint32_t& value) {
+HexText ScanHexText(const char* s) {
+  HexText h;
   while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n' || *s == '\v' || *s == '\f') ++s;
-  bool negative = false;
-  if (*s == '+' || *s == '-') negative = (*s++ == '-');
-  bool digits = false;
+  bool minus = false;
+  if (*s == '+' || *s == '-') minus = (*s++ == '-');
   if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    digits = true;  // the 0 itself counts, as it does for scanf
+    h.digits = true;  // the 0 itself counts, as it does for scanf
     s += 2;
   }
   uint32_t v = 0;
+  int significant = 0;
   for (int d; (d = HexDigit(*s)) >= 0; ++s) {
     v = (v << 4) | static_cast<uint32_t>(d);
-    digits = true;
+    if (significant > 0 || d != 0) ++significant;
+    h.digits = true;
   }
-  if (!digits) return false;
-  value = negative ? 0u - v : v;
-  return true;
+  h.over32 = significant > 8;
+  h.negative = minus && significant > 0;
+  h.value = minus ? 0u - v : v;
+  return h;
+}
+
+bool ScanHex(const char* s, uint32_t& value) {
+  const HexText h = ScanHexText(s);
+  if (h.digits) value = h.value;
+  return h.digits;
 }
 
 uint32_t ReadIniInt(const std::string& folder, const char* section, const char* key, uint32_t def,
@@ -73,6 +88,17 @@ uint32_t ReadIniInt(const std::string& folder, const char* section, const char* 
   uint32_t v = 0;
   if (FindEntry(folder, section, key, file, text) && ScanHex(text.c_str(), v)) return v;
   return def;
+}
+
+IniNumber ReadIniNumber(const std::string& folder, const char* section, const char* key,
+                        uint32_t max, const std::string& file, uint32_t& value,
+                        std::string& text) {
+  if (!FindEntry(folder, section, key, file, text)) return IniNumber::Absent;
+  const HexText h = ScanHexText(text.c_str());
+  if (!h.digits) return IniNumber::Absent;
+  if (h.negative || h.over32 || h.value > max) return IniNumber::OutOfRange;
+  value = h.value;
+  return IniNumber::Value;
 }
 
 int ReadIniString(const std::string& folder, const char* section, const char* key,

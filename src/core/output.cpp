@@ -66,12 +66,18 @@ void ReportProgress(Output& out, uint32_t points) {
   if (mode & 0x01) {
     char name[32];
     if (FormatText(name, sizeof name, "%03d.txt", p) > 0) {
-      if (FILE* f = OpenIn(out.folder, name, "a")) {
-        std::fwrite(name, 1, std::strlen(name), f);
-        std::fclose(f);
-      }
+      // A controlling application waits for these: a lost one is said.
+      FILE* f = OpenIn(out.folder, name, "a");
+      const size_t len = std::strlen(name);
+      const bool written = f && std::fwrite(name, 1, len, f) == len;
+      const bool closed = f && std::fclose(f) == 0;
+      if (!written || !closed) PrintWriteFailure(out, name);
     }
   }
+}
+
+void PrintWriteFailure(Output& out, const std::string& name) {
+  LogPrint(out, "Protection : File_Write_Fail: %s\n", name.c_str());
 }
 
 void AddProgress(Output& out, uint32_t points) {

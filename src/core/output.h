@@ -47,6 +47,9 @@ void ReportProgress(Output& out, uint32_t points);
 // Adds to the run's progress counter and reports the new value.
 void AddProgress(Output& out, uint32_t points);
 
+// The one line for an output file that could not be written completely.
+void PrintWriteFailure(Output& out, const std::string& name);
+
 // " = 0001..-....\n" for 8, 16, 24 or 32 bytes.
 void HexDump(Output& out, const uint8_t* bytes, size_t length);
 

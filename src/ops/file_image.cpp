@@ -1,8 +1,10 @@
 #include "ops/file_image.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/bytes.h"
+#include "core/files.h"
 #include "image/checksum.h"
 #include "image/flash_map.h"
 #include "image/pd_image.h"
@@ -17,21 +19,17 @@ constexpr uint32_t kPdFileLimit = 0x20000;
 }  // namespace
 
 FileRead ReadFirmwareFile(const Tool& t, const std::string& path, uint32_t capacity,
-                          std::vector<uint8_t>& buffer, uint32_t& size) {
+                          std::vector<uint8_t>& buffer, uint32_t& size, uint64_t* length_out) {
   buffer.assign(capacity, 0);
   size = 0;
-  FILE* f = t.Open(path, "rb");
+  FilePtr f(t.Open(path, "rb"));
   if (!f) return FileRead::OpenFailed;
-  std::fseek(f, 0, SEEK_END);
-  const long length = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  size = length < 0 ? 0 : static_cast<uint32_t>(length);
-  if (length < 0 || static_cast<unsigned long>(length) > capacity) {
-    std::fclose(f);
-    return FileRead::TooLarge;
-  }
-  size = static_cast<uint32_t>(std::fread(buffer.data(), 1, size, f));
-  std::fclose(f);
+  const int64_t length = FileLength(f.get());
+  if (length_out) *length_out = length < 0 ? 0 : static_cast<uint64_t>(length);
+  // A size past 32 bits stays too large instead of wrapping to a small one.
+  size = length < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(length, UINT32_MAX));
+  if (length < 0 || length > int64_t{capacity}) return FileRead::TooLarge;
+  size = static_cast<uint32_t>(ReadFileAt(f.get(), 0, buffer.data(), size));
   return FileRead::Ok;
 }
 
@@ -44,14 +42,15 @@ bool ImageCrcMatches(Tool& t, const std::vector<uint8_t>& image, uint32_t size) 
 
 bool LoadPdImage(Tool& t, uint8_t d, PdImageUse use, std::vector<uint8_t>& image, uint32_t& size) {
   const bool update = use == PdImageUse::Update;
-  const FileRead read = ReadFirmwareFile(t, t.Pd[d].BinPath, kPdFileLimit, image, size);
+  uint64_t length = 0;
+  const FileRead read = ReadFirmwareFile(t, t.Pd[d].BinPath, kPdFileLimit, image, size, &length);
   if (read == FileRead::OpenFailed) return LogPrint(t.out, "Protection : FW_Open_Fail.\n"), false;
   // Copy 2 starts one copy area after copy 1, so a larger image would
   // overwrite the other copy while it is being written.
   if (read == FileRead::TooLarge || (update && size > kPdCopyArea)) {
     LogPrint(t.out,
              update ? "Protection : PDFW_Size_%dK_Over.\n" : "Protection : FW_Size_%dK_Over.\n",
-             size >> 10);
+             SizeKib(length));
     return false;
   }
   if (image[0] != kPdImageMarker)

@@ -2,6 +2,7 @@
 // checks a PD image passes before any flash is touched.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,9 +15,14 @@ enum class FileRead { Ok, OpenFailed, TooLarge };
 
 // Reads the file into `buffer` (zero-filled to `capacity`) unless it is larger
 // than `capacity`; `size` is the file's length in every case it could be
-// opened.
+// opened (at most 0xFFFFFFFF), `length` (when given) its whole length.
 FileRead ReadFirmwareFile(const Tool& t, const std::string& path, uint32_t capacity,
-                          std::vector<uint8_t>& buffer, uint32_t& size);
+                          std::vector<uint8_t>& buffer, uint32_t& size, uint64_t* length = nullptr);
+
+// The "%dK" of a size refusal, from the whole length.
+inline int SizeKib(uint64_t length) {
+  return static_cast<int>(std::min<uint64_t>(length >> 10, INT32_MAX));
+}
 
 // True when the image's last two bytes hold the CRC-16 of the rest; otherwise
 // prints the computed value as a refusal.

@@ -36,7 +36,7 @@ uint32_t LoadFirmware(Tool& t, const std::string& path, uint8_t* buf, uint32_t m
     return 0;
   }
   const int64_t size = FileLength(f.get());
-  LogPrint(t.out, size_line, static_cast<uint32_t>(size));
+  LogPrint(t.out, size_line, static_cast<uint32_t>(std::min<int64_t>(size, UINT32_MAX)));
   if (size < min || size > max) {
     LogPrint(t.out, "Protection : FW_Size_%dK_Error.\n", static_cast<int>(size / 1024));
     return 0;
@@ -45,16 +45,16 @@ uint32_t LoadFirmware(Tool& t, const std::string& path, uint8_t* buf, uint32_t m
   return static_cast<uint32_t>(size);
 }
 
-// Writes a whole output file; a file that could not be written completely is
-// removed so that no partial image is left behind.
-bool WriteOutput(Tool& t, const std::string& name, const uint8_t* data, uint32_t length) {
-  FILE* f = t.Open(name, "wb");
-  if (!f) return false;
-  const bool written = WriteWholeFile(f, data, length);
-  const bool closed = std::fclose(f) == 0;
-  if (written && closed) return true;
-  std::remove(t.Resolve(name).c_str());
-  return false;
+// Writes a whole output file; it replaces a file of that name only once it
+// is complete, so no partial image is left behind. 1 = written, 0 = cannot
+// be created, -1 = the write failed (its line is printed).
+int WriteOutput(Tool& t, const std::string& name, const uint8_t* data, uint32_t length) {
+  StagedFile file(t.cwd, name);
+  if (!file.Open()) return 0;
+  file.Write(data, length);
+  if (file.Commit()) return 1;
+  PrintWriteFailure(t.out, name);
+  return -1;
 }
 
 // The information zone for the device mask (bit 0 hub 1, bit 1 hub 2, bit 2
@@ -146,8 +146,8 @@ uint32_t CreatePdImage(Tool& t) {
                image_checksum);
   else
     FormatText(name, sizeof name, "%s_%04d%02d%02d.bin", base, now.year, now.month, now.day);
-  if (!WriteOutput(t, name, image.get(), length)) {
-    LogPrint(t.out, "Protection : NewPD1Image_Open_Fail.\n");
+  if (const int written = WriteOutput(t, name, image.get(), length); written != 1) {
+    if (written == 0) LogPrint(t.out, "Protection : NewPD1Image_Open_Fail.\n");
     return 0;
   }
   LogPrint(t.out, "Create NewImage.Bin OK.\n");
@@ -171,7 +171,8 @@ uint32_t CreateCrc16Image(Tool& t, uint8_t size_kib) {
       return 0;
     }
     const int64_t size = FileLength(in.get());
-    LogPrint(t.out, "    ASIC_TotalByte = 0x%X\n", static_cast<uint32_t>(size));
+    LogPrint(t.out, "    ASIC_TotalByte = 0x%X\n",
+             static_cast<uint32_t>(std::min<int64_t>(size, UINT32_MAX)));
     if (size < 4096 || size > kMax) {
       LogPrint(t.out, "Protection : FW_Size_%dK_Error.\n", static_cast<int>(size / 1024));
       return 0;
@@ -179,8 +180,8 @@ uint32_t CreateCrc16Image(Tool& t, uint8_t size_kib) {
     ReadFileAt(in.get(), 0, buf.get(), static_cast<size_t>(size));
   }
   StampCrc16(buf.get(), target);
-  if (!WriteOutput(t, "ASIC_SPI_CRC.bin", buf.get(), target)) {
-    LogPrint(t.out, "Protection : ASIC_SPI_CRC_%dK.bin_Open_Fail.\n", size_kib);
+  if (const int written = WriteOutput(t, "ASIC_SPI_CRC.bin", buf.get(), target); written != 1) {
+    if (written == 0) LogPrint(t.out, "Protection : ASIC_SPI_CRC_%dK.bin_Open_Fail.\n", size_kib);
     return 0;
   }
   LogPrint(t.out, "Generate ASIC_SPI_CRC_PD.Bin OK.\n");

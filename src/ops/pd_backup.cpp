@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/files.h"
 #include "device/controller.h"
 #include "device/registers.h"
 #include "flash/parts.h"
@@ -26,23 +27,33 @@ uint32_t BackupImageSize(uint16_t pid) {
   return chip ? chip->backup_size : kPdCopyArea;
 }
 
-bool WriteAll(FILE* f, const uint8_t* data, size_t n) {
-  const bool ok = std::fwrite(data, 1, n, f) == n;
-  return std::fclose(f) == 0 && ok;
+// Puts a finished output in place, or keeps what there is under a name that
+// says it is partial; the previous file of that name stays either way.
+// False when the file could not be written.
+bool Finish(Tool& t, StagedFile& file, bool complete) {
+  if (complete ? file.Commit() : file.KeepPartial()) {
+    if (!complete) LogPrint(t.out, "    Partial_Data_Kept: %s\n", file.PartialName().c_str());
+    return true;
+  }
+  PrintWriteFailure(t.out, file.name());
+  return false;
 }
 
 // Reads size bytes from flash address 0 in 32-byte pieces with the reading
 // line; stops at the first failed piece unless told to go on. Returns the
-// last piece's result (0 for an empty range).
+// last piece's result (0 for an empty range); `all_read` whether every piece
+// came.
 uint32_t ReadRange(Tool& t, Device& dev, uint8_t row, uint32_t size, std::vector<uint8_t>& buf,
-                   bool stop_at_failure) {
+                   bool stop_at_failure, bool& all_read) {
   uint32_t result = 0;
+  all_read = true;
   for (uint32_t o = 0; o < size; o += 32) {
     result = SpiReadData(dev, FlashRow(row).Read, o, o, 32, buf.data());
     if (o % 0x400 == 0)
       LogPrint(t.out, "\r    reading...%02d%%", static_cast<int>(uint64_t{o} * 100 / size));
     if (result != 1) {
       LogPrint(t.out, "Protection : SPI_Backup_Read_Fail.\n");
+      all_read = false;
       if (stop_at_failure) break;
     }
   }
@@ -50,16 +61,21 @@ uint32_t ReadRange(Tool& t, Device& dev, uint8_t row, uint32_t size, std::vector
   return result;
 }
 
-// Creates the file, reads `size` bytes from flash address 0 into it; the
-// result is the last read's (0 when the file cannot be written).
+// Reads `size` bytes from flash address 0 into the named file; the result is
+// the last read's (0 when the file cannot be written or a piece is missing).
+// False when the file cannot be created.
 bool DumpToFile(Tool& t, Device& dev, uint8_t row, const char* name, uint32_t size,
                 bool stop_at_failure, uint32_t& result) {
-  FILE* f = t.Open(name, "wb");
-  if (!f) return false;
+  StagedFile file(t.cwd, name);
+  if (!file.Open()) return false;
   std::vector<uint8_t> buf(size, 0xFF);
-  result = ReadRange(t, dev, row, size, buf, stop_at_failure);
+  bool all_read = false;
+  result = ReadRange(t, dev, row, size, buf, stop_at_failure, all_read);
+  // A dump with holes in it is not a dump of the flash.
+  if (!all_read) result = 0;
   LogPrint(t.out, "    Write_to_File: %s\n", name);
-  if (!WriteAll(f, buf.data(), size)) result = 0;
+  file.Write(buf.data(), size);
+  if (!Finish(t, file, result == 1)) result = 0;
   return true;
 }
 
@@ -70,16 +86,14 @@ uint32_t PdFwBackup(Tool& t, Device& dev, uint8_t d, uint8_t row) {
   uint32_t result = 0;
   LogPrint(t.out, "\nPD[%d]_FW_Backup_Start...\n", d);
   std::vector<uint8_t> buf(kPdBackupArea, 0);
-  FILE* one = t.Open("PDFWBackup.bin", "wb");
-  FILE* all = one ? t.Open("PDFWBackupAll.bin", "wb") : nullptr;
-  if (!one) {
+  StagedFile one(t.cwd, "PDFWBackup.bin"), all(t.cwd, "PDFWBackupAll.bin");
+  if (!one.Open()) {
     LogPrint(t.out, "Protection : Bk1_Open_Fail.\n");
-  } else if (!all) {
+  } else if (!all.Open()) {
     LogPrint(t.out, "Protection : Bk2_Open_Fail.\n");
-    std::fclose(one);
   } else {
     const uint32_t n = BackupImageSize(t.Pd[d].CurPid);
-    bool all_read = true;
+    uint32_t read = 0;  // bytes read from the start of the area
     for (uint32_t i = 0; i < kPdBackupArea / 32; ++i) {
       const uint32_t r =
           SpiReadData(dev, FlashRow(row).Read, kPdCopy1 + 32 * i, 32 * i, 32, buf.data());
@@ -87,17 +101,23 @@ uint32_t PdFwBackup(Tool& t, Device& dev, uint8_t d, uint8_t row) {
       result = r;
       if (r != 1) {
         LogPrint(t.out, "Protection : SPI_Backup_Read_Fail.\n");
-        all_read = false;
         break;
       }
+      read += 32;
     }
     LogPrint(t.out, "%s", kWipeLine);
-    if (Crc16Trailer(buf.data(), n)) LogPrint(t.out, "    Firmware_1_OK ...\n");
-    if (Crc16Trailer(buf.data() + (PdCopy2(n) - kPdCopy1), n))
+    const bool all_read = read == kPdBackupArea;
+    // Unread bytes are zeros, and zeros can pass a CRC: a copy counts only
+    // when every byte of it came from the flash.
+    const uint32_t copy2 = PdCopy2(n) - kPdCopy1;
+    if (n <= read && Crc16Trailer(buf.data(), n)) LogPrint(t.out, "    Firmware_1_OK ...\n");
+    if (copy2 + n <= read && Crc16Trailer(buf.data() + copy2, n))
       LogPrint(t.out, "    Firmware_2_OK ...\n");
-    // Both files are written even after a failed read: what was read is kept.
-    const bool first_written = WriteAll(one, buf.data(), n);
-    const bool written = WriteAll(all, buf.data(), kPdBackupArea) && first_written;
+    // What was read is kept even after a failed read, beside the last good backup.
+    one.Write(buf.data(), n);
+    all.Write(buf.data(), kPdBackupArea);
+    const bool first_written = Finish(t, one, all_read);
+    const bool written = Finish(t, all, all_read) && first_written;
     if (!written) result = 0;
     if (all_read && written) {
       if (t.set.PDVMM6ShareSPI) result = Vmm6Update(t, dev, 0, row);

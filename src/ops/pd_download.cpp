@@ -121,10 +121,11 @@ uint32_t PdCleanFlash(Tool& t, Device& dev, uint8_t d, uint8_t mode, uint8_t row
   if (!WaitChipErase(dev, row)) return LogPrint(t.out, "Clean_Erase_Wait_Fail\n"), finish();
   AddProgress(t.out, 80);
   LogPrint(t.out, "  Check Empty ...\n");
-  const uint32_t per_sector = mode == 0x0A ? 0x1000 : 32;
+  // Every byte of the range it calls clean, whatever the mode: data left in
+  // a protected sector past its first bytes is still data.
   uint8_t piece[32];
   for (uint32_t s = 0; s < 0x40000; s += 0x1000) {
-    for (uint32_t o = 0; o < per_sector; o += 32) {
+    for (uint32_t o = 0; o < 0x1000; o += 32) {
       if (SpiReadData(dev, FlashRow(row).Read, s + o, 0, 32, piece) != 1) {
         LogPrint(t.out, "CeRdCmp_Rd_Error.\n");
         return finish();
@@ -150,11 +151,12 @@ uint32_t ImageDownload(Tool& t, Device& dev, uint8_t d, uint8_t mode, uint8_t ro
   LogPrint(t.out, "\nDev[%d]_Download_Image_Mode_%d_Start...\n", d, mode);
   std::vector<uint8_t> image;
   uint32_t size = 0;
-  const FileRead read = ReadFirmwareFile(t, t.Pd[d].BinPath, 0x400000, image, size);
+  uint64_t length = 0;
+  const FileRead read = ReadFirmwareFile(t, t.Pd[d].BinPath, 0x400000, image, size, &length);
   if (read == FileRead::OpenFailed)
     return LogPrint(t.out, "Protection : FW_Open_Fail.\n"), finish();
   if (read == FileRead::TooLarge)
-    return LogPrint(t.out, "Protection : Image_Size_%dK_Over.\n", size >> 10), finish();
+    return LogPrint(t.out, "Protection : Image_Size_%dK_Over.\n", SizeKib(length)), finish();
   // An empty image would only erase the chip: refuse it before that.
   if (size == 0) return LogPrint(t.out, "Protection : FW_Size_%dK_Error.\n", 0), finish();
 

@@ -17,13 +17,16 @@ DeviceRecord* PdRecord(Tool& t, uint8_t d) {
 
 }  // namespace
 
-uint32_t GetPdBinVersion(Tool& t, uint8_t d) {
+uint32_t GetPdBinVersion(Tool& t, uint8_t d, bool* accepted) {
+  if (accepted) *accepted = false;
   DeviceRecord* r = PdRecord(t, d);
   if (!r) return 0;
   uint8_t h[kPdHeaderBytes];
+  uint8_t marker = 0;
   {
     FilePtr f(t.Open(r->BinPath, "rb"));
     ReadFileAt(f.get(), kPdHeader, h, sizeof h);
+    ReadFileAt(f.get(), 0, &marker, 1);
   }
   r->BinVersion = 0;
   const PdHeader header = ParsePdHeader(h);
@@ -33,6 +36,8 @@ uint32_t GetPdBinVersion(Tool& t, uint8_t d) {
     LogPrint(t.out, "    PD_Bin_VID = %04X/%04X\n", vid, vid2);
     return 0;
   }
+  // An empty file passes the identity rule with zeros; it is still no image.
+  if (accepted) *accepted = marker == kPdImageMarker;
   r->CurVid = vid;
   r->CurPid = header.pid;
   r->BinVersion = header.version;

@@ -10,7 +10,10 @@ namespace pdflash {
 inline constexpr uint8_t kFormalPdFile = 0x10;
 inline constexpr uint8_t kFormalDpFile = 0x40;
 
-uint32_t GetPdBinVersion(Tool& t, uint8_t d);
+// The file version of PD record d; `accepted` (when given) tells whether the
+// file is a PD image that passed the identity rule, since a version of 0
+// says nothing.
+uint32_t GetPdBinVersion(Tool& t, uint8_t d, bool* accepted = nullptr);
 uint32_t GetPdBinFlag(Tool& t, uint8_t d);
 uint32_t GetFormalVersion(Tool& t, uint8_t selector, uint8_t d);
 // 1 when the chip of PD record d takes a file with this ID byte and size

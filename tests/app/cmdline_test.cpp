@@ -131,9 +131,11 @@ TEST(CommandLine, RegisterArguments) {
   EXPECT_EQ(p.out, "    Illegal_Read_Register_Parameter.\n");
   ToolFixture rd_short;
   EXPECT_FALSE(Parse(rd_short, {"/RDREG", "2A1"}).ok);
+  // A character that is no hexadecimal digit would reach another register.
   ToolFixture rd_bad_digit;
-  ASSERT_TRUE(Parse(rd_bad_digit, {"/RDREG", "12G4"}).ok);
-  EXPECT_EQ(rd_bad_digit.t.RegAccessAddress, 0x12);
+  p = Parse(rd_bad_digit, {"/RDREG", "12G4"});
+  EXPECT_FALSE(p.ok);
+  EXPECT_EQ(p.out, "    Illegal_Read_Register_Parameter.\n");
 
   ToolFixture wr;
   p = Parse(wr, {"/WRREG", "2A16", "1"});

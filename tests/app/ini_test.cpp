@@ -76,15 +76,17 @@ TEST_F(IniReader, EntriesAndTheirQuirks) {
 }
 
 TEST_F(IniReader, LongLinesAreReadInPiecesOf199) {
-  // A long line is a first piece of 199 characters and a second piece that
-  // is read as a line of its own.
+  // A long line is a first piece of 199 characters and further pieces; only
+  // the first can be an entry, but a '[' in any piece ends the section.
   const std::string value(245, 'a');
-  File("[Config]\nKey1=" + value + "\n" + std::string(199, 'x') + "Key2=5\nKey3=6\n");
+  File("[Config]\nKey1=" + value + "\n" + std::string(199, 'x') + "Key2=5\nKey3=6\n" +
+       std::string(199, 'x') + "[x]\nKey4=7\n");
   std::string got;
   EXPECT_EQ(ReadIniString(f.t.cwd, "Config", "Key1", got, 255, "NA", "Setting.ini"), 1);
   EXPECT_EQ(got, std::string(194, 'a'));  // 199 - "Key1="
-  EXPECT_EQ(Int("Key2"), 5u);             // the second piece of that line
+  EXPECT_EQ(Int("Key2"), 0xABCDu);        // the tail of a line
   EXPECT_EQ(Int("Key3"), 6u);
+  EXPECT_EQ(Int("Key4"), 0xABCDu);
 }
 
 TEST_F(IniReader, CrLfFilesAndMissingFiles) {

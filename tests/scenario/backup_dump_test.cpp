@@ -47,8 +47,8 @@ TEST(Backup, FilesAndCopyLines) {
   }
 }
 
-// A failed read ends the reading; the files are still written at full size,
-// with what was read and filler after it, and the operation fails.
+// A failed read ends the reading; what was read is kept at full size, with
+// filler after it, under the partial names, and the operation fails.
 TEST(BackupDump, ReadFailureStillWritesTheFiles) {
   struct Case {
     std::string settings;
@@ -60,12 +60,13 @@ TEST(BackupDump, ReadFailureStillWritesTheFiles) {
   };
   for (const Case& c :
        {Case{"BackUpOnly=1\n", 100, "Read_Data_FAIL\nProtection : SPI_Backup_Read_Fail.\n", 0x20000,
-             0x20000, 0x00, "PDFWBackupAll.bin"},
+             0x20000, 0x00, "PDFWBackupAll.partial.bin"},
         // The piece's own progress line comes between the failure and the refusal.
         Case{"FlashDumpOnly=4\n", 64,
              "\r    reading...00%Read_Data_FAIL\n\r    reading...00%Protection : "
-             "SPI_Backup_Read_Fail.\n\r                    \r    Write_to_File: PDFlash1Dump.bin\n",
-             0, 0x80000, 0xFF, "PDFlash1Dump.bin"}}) {
+             "SPI_Backup_Read_Fail.\n\r                    \r    Write_to_File: PDFlash1Dump.bin\n"
+             "    Partial_Data_Kept: PDFlash1Dump.partial.bin\n",
+             0, 0x80000, 0xFF, "PDFlash1Dump.partial.bin"}}) {
     SCOPED_TRACE(c.settings);
     Rig uncut;
     ASSERT_EQ(uncut.Run(c.settings), 1u) << uncut.p.out;
@@ -77,7 +78,7 @@ TEST(BackupDump, ReadFailureStillWritesTheFiles) {
     std::fill(expected.begin() + c.read * 32, expected.end(), c.fill);
     EXPECT_TRUE(ReadBytes(r.p.File(c.file)) == expected);
     if (c.from) {  // the backup's image file too, at the size the PID gives
-      EXPECT_TRUE(ReadBytes(r.p.File("PDFWBackup.bin")) == Slice(expected, 0, 0x10000));
+      EXPECT_TRUE(ReadBytes(r.p.File("PDFWBackup.partial.bin")) == Slice(expected, 0, 0x10000));
     }
   }
 }

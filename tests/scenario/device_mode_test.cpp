@@ -179,7 +179,9 @@ TEST(DeviceMode, CopyVersionsBySelector) {
       {{{0x20000, &foreign}, {0x30000, &v2}}, 3, 0x0E010302, "    Loop0_VID = 1234/0000\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.selector << " " << c.lines);
-    Bench b({"Mode=Rom"}, "DbgMsg=1\nReadSPIPDFWOnly=" + std::to_string(c.selector) + "\n");
+    char selector[8];  // settings numbers are hexadecimal
+    std::snprintf(selector, sizeof selector, "%X", c.selector);
+    Bench b({"Mode=Rom"}, std::string("DbgMsg=1\nReadSPIPDFWOnly=") + selector + "\n");
     for (const auto& [address, image] : c.flash) b.board.Load(address, *image);
     EXPECT_EQ(b.Run(), c.result);
     EXPECT_TRUE(b.Has(c.lines));

@@ -90,9 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
         EraseCase{"direct_download", "DirectDownload=1\n", "", "FlashStatus=1C", 0,
                   Every(0x20000, 0x2C800, 0x1000), P{10, 30, 50, 100},
                   "=   PD_FW_Download_PASS.  =\n"},
-        EraseCase{"clean_first_bytes_of_each_sector", "CleanFlashOnly=1\n", "y", "FlashSize=80000",
-                  0, Every(0, 0x40000, 0x1000), P{10, 90, 100}, "=   PD_Clean_Flash_Done.  =\n"},
-        // Only the first character counts; mode A checks every byte of 256 KiB.
+        // Every mode checks every byte of the 256 KiB it calls clean.
+        EraseCase{"clean_mode_1", "CleanFlashOnly=1\n", "y", "FlashSize=80000", 0,
+                  Every(0, 0x40000, 32), P{10, 90, 100}, "=   PD_Clean_Flash_Done.  =\n"},
+        // Only the first character counts.
         EraseCase{"clean_every_byte", "CleanFlashOnly=A\n", "Yes\n", "FlashSize=80000", 0,
                   Every(0, 0x40000, 32), P{10, 90, 100}, "=   PD_Clean_Flash_Done.  =\n"},
         EraseCase{"image_above_1MiB", "DownloadImageOnly=1\n", "", "FlashSize=400000", 0x280010,

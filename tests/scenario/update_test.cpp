@@ -142,9 +142,11 @@ TEST(Refusal, BeforeTheFlashIsTouched) {
 
 // Paths a whole run cannot reach, called directly: the PD file gone by the
 // time the update reads it (refused before any flash request), and a dump of
-// 0 megabits, which the settings cannot ask for (an empty file, and failure).
+// 0 megabits, which the settings cannot ask for (failure: the empty file is
+// kept as a partial one, a previous dump stays).
 TEST(DirectCall, FileGoneAndEmptyDump) {
   Rig r({"Mode=Rom"});
+  WriteFile(r.p.File("PDFlash1Dump.bin"), "previous");
   {
     BoardOp op(r);
     ASSERT_TRUE(op.open) << r.p.console.out;
@@ -155,8 +157,9 @@ TEST(DirectCall, FileGoneAndEmptyDump) {
   }
   EXPECT_THAT(r.p.console.out, HasSubstr("Protection : FW_Open_Fail.\n"));
   EXPECT_THAT(r.p.console.out, HasSubstr("=   PD_Flash1_Dump_FAIL.  =\n"));
-  EXPECT_TRUE(FileExists(r.p.File("PDFlash1Dump.bin")));
-  EXPECT_TRUE(ReadBytes(r.p.File("PDFlash1Dump.bin")).empty());
+  EXPECT_EQ(ReadFile(r.p.File("PDFlash1Dump.bin")), "previous");
+  EXPECT_TRUE(FileExists(r.p.File("PDFlash1Dump.partial.bin")));
+  EXPECT_TRUE(ReadBytes(r.p.File("PDFlash1Dump.partial.bin")).empty());
   EXPECT_TRUE(r.board.Flash() == r.before);
 }
 
