@@ -118,7 +118,6 @@ const char* UnavailableFunction(const Tool& t) {
   const uint32_t cm = t.ControlMode;
   const RunSettings& s = t.set;
   if ((cm & kFirmwareCheck) != kFirmwareCheck) {
-    if (cm == 0x40001) return "/F1";
     if ((cm & 0x40200) == 0x40200 && (cm & kDeviceQuery)) return "2nd_SPI_Version";
     if ((cm & kDeviceQuery) == 0 && (cm & kFileQuery) == 0 && (cm & kDeviceInfo))
       return "Device_Information";
@@ -132,7 +131,6 @@ const char* UnavailableFunction(const Tool& t) {
   if (s.SecondSPIReadVerOnly || s.SecondSPIBackUpOnly || s.SecondSPIUpdateOnly ||
       s.SecondSPIDumpOnly)
     return "2nd_SPI";
-  if (s.ReadSPIHubFWOnly) return "ReadSPIHubFWOnly";
   if (s.ReadSPIDPFWOnly) return "ReadSPIDPFWOnly";
   return nullptr;
 }
@@ -175,6 +173,9 @@ uint32_t DeviceQuery(Run& r, uint8_t d) {
       return t.Dp[1].FwVersion;
     case 0x40080:
       return t.Vmm6[1].FwVersion;
+    case 0x40001:
+      GetHubSpiVersion(t, dev, 1, 0, t.set.DbgMsg);
+      return t.Hub[1].FwVersion;
     case 0x41000:
       return t.Pd[1].BcdDevice;
     default:
@@ -275,6 +276,11 @@ bool FlashFunction(Run& r, Device& dev, uint8_t i) {
     t.clock.SleepMs(1000);
     SetGpio(dev, 8, 0);
     t.clock.SleepMs(1000);
+  }
+  if (s.ReadSPIHubFWOnly) {
+    GetHubSpiVersion(t, dev, i, s.ReadSPIHubFWOnly, s.DbgMsg);
+    r.result = i < t.Hub.size() ? t.Hub[i].FwVersion : 0;
+    return false;
   }
   if (s.ReadSPIPDFWOnly) {
     GetPdSpiVersion(t, dev, i, s.ReadSPIPDFWOnly, s.DbgMsg);
