@@ -131,7 +131,6 @@ const char* UnavailableFunction(const Tool& t) {
   if (s.SecondSPIReadVerOnly || s.SecondSPIBackUpOnly || s.SecondSPIUpdateOnly ||
       s.SecondSPIDumpOnly)
     return "2nd_SPI";
-  if (s.ReadSPIDPFWOnly) return "ReadSPIDPFWOnly";
   return nullptr;
 }
 
@@ -285,6 +284,11 @@ bool FlashFunction(Run& r, Device& dev, uint8_t i) {
   if (s.ReadSPIPDFWOnly) {
     GetPdSpiVersion(t, dev, i, s.ReadSPIPDFWOnly, s.DbgMsg);
     r.result = t.Pd[i].FwVersion;
+    return false;
+  }
+  if (s.ReadSPIDPFWOnly) {
+    GetDpSpiVersion(t, dev, i, s.ReadSPIDPFWOnly, s.DbgMsg);
+    r.result = i < t.Dp.size() ? t.Dp[i].FwVersion : 0;
     return false;
   }
   bool unlocked = false;
