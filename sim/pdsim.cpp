@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/bytes.h"
+#include "sim/companion_view.h"
 #include "sim/pd_copy.h"
 #include "sim/sim_config.h"
 
@@ -32,7 +33,8 @@ std::string Usage() {
       "  pdsim load DIR ADDR FILE [--flash2] [--device N]\n"
       "                                   write FILE into the flash at ADDR, as a programmer\n"
       "                                   would (the board is power-cycled)\n"
-      "  pdsim show DIR                   print mode, IDs and the PD firmware copies\n"
+      "  pdsim show DIR                   print mode, IDs, the PD firmware copies and\n"
+      "                                   the DP, hub and VMM6 firmware in the flash\n"
       "\n"
       "Numbers are hexadecimal. KEY=VALUE sets a key of the first device ([Device]);\n"
       "DeviceN.KEY=VALUE sets it for the N-th device (DeviceN section, N from 2), which\n"
@@ -302,6 +304,7 @@ int Show(const std::vector<std::string>& args, std::string& out, std::string& er
     out +=
         Format("  flash %X bytes, status %02X/%02X\n", c.FlashSize, c.FlashStatus, c.FlashStatus2);
     ShowCopies(flash1, out);
+    out += DescribeCompanions(flash1);
     if (c.Flash2Size) {
       out += Format("  second flash %X bytes, status %02X/%02X\n", c.Flash2Size, c.Flash2Status,
                     c.Flash2Status2);

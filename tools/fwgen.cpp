@@ -212,6 +212,11 @@ std::vector<ExampleFile> ExampleSet() {
   dp64.size = 0x10000;
   dp64.version = 0x05010100;
   set.push_back({"dp_64k.bin", MakeDpFirmware(dp64), "DP converter firmware 05.01.01.00, 64 KiB"});
+  DpFirmwareParams dp96;
+  dp96.size = 0x18000;
+  dp96.version = 0x06010000;
+  dp96.seed = 5;
+  set.push_back({"dp_96k.bin", MakeDpFirmware(dp96), "DP converter firmware 06.01.00.00, 96 KiB"});
   DpFirmwareParams dp128;
   dp128.size = 0x20000;
   dp128.version = 0x06010100;
@@ -222,6 +227,11 @@ std::vector<ExampleFile> ExampleSet() {
   HubFirmwareParams hub;
   hub.version = 0x0102;
   set.push_back({"hub.bin", MakeHubFirmware(hub), "hub firmware 0102, chip 0x90"});
+  HubFirmwareParams dual;
+  dual.version = 0x0103;
+  dual.header2 = true;
+  set.push_back({"hub_dual.bin", MakeHubFirmware(dual),
+                 "hub firmware 0103, chip 0x90, header 2 and firmware 2 at 0x10000"});
 
   Vmm6FirmwareParams vmm;
   set.push_back({"vmm6.bin", MakeVmm6Firmware(vmm), "VMM6 firmware 1.02.003 v04"});

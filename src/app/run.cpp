@@ -127,7 +127,6 @@ const char* UnavailableFunction(const Tool& t) {
   const uint32_t cm = t.ControlMode;
   const RunSettings& s = t.set;
   if ((cm & kFirmwareCheck) != kFirmwareCheck) {
-    if (cm == 0x40001) return "/F1";
     if ((cm & 0x40200) == 0x40200 && (cm & kDeviceQuery)) return "2nd_SPI_Version";
     if ((cm & kDeviceQuery) == 0 && (cm & kFileQuery) == 0 && (cm & kDeviceInfo))
       return "Device_Information";
@@ -141,8 +140,6 @@ const char* UnavailableFunction(const Tool& t) {
   if (s.SecondSPIReadVerOnly || s.SecondSPIBackUpOnly || s.SecondSPIUpdateOnly ||
       s.SecondSPIDumpOnly)
     return "2nd_SPI";
-  if (s.ReadSPIHubFWOnly) return "ReadSPIHubFWOnly";
-  if (s.ReadSPIDPFWOnly) return "ReadSPIDPFWOnly";
   return nullptr;
 }
 
@@ -187,6 +184,9 @@ uint32_t DeviceQuery(Run& r, uint8_t d) {
       return t.Dp[1].FwVersion;
     case 0x40080:
       return t.Vmm6[1].FwVersion;
+    case 0x40001:
+      GetHubSpiVersion(t, dev, 1, 0, t.set.DbgMsg);
+      return t.Hub[1].FwVersion;
     case 0x41000:
       return t.Pd[1].BcdDevice;
     default:
@@ -288,9 +288,19 @@ bool FlashFunction(Run& r, Device& dev, uint8_t i) {
     SetGpio(dev, 8, 0);
     t.clock.SleepMs(1000);
   }
+  if (s.ReadSPIHubFWOnly) {
+    GetHubSpiVersion(t, dev, i, s.ReadSPIHubFWOnly, s.DbgMsg);
+    r.result = i < t.Hub.size() ? t.Hub[i].FwVersion : 0;
+    return false;
+  }
   if (s.ReadSPIPDFWOnly) {
     GetPdSpiVersion(t, dev, i, s.ReadSPIPDFWOnly, s.DbgMsg);
     r.result = t.Pd[i].FwVersion;
+    return false;
+  }
+  if (s.ReadSPIDPFWOnly) {
+    GetDpSpiVersion(t, dev, i, s.ReadSPIDPFWOnly, s.DbgMsg);
+    r.result = i < t.Dp.size() ? t.Dp[i].FwVersion : 0;
     return false;
   }
   bool unlocked = false;

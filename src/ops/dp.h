@@ -10,7 +10,16 @@ namespace pdflash {
 
 // Version of the DP1Bin file of DP record d (0 when refused).
 uint32_t GetDpBinVersion(Tool& t, uint8_t d);
+// Running version of the converter, from the first copy header that passes
+// the identity rule; `direct` reads with flash requests (ROM code running),
+// otherwise through the register-level SPI master.
+void GetDpFwVersion(Tool& t, Device& dev, uint8_t direct);
+// Version of a stored copy into record d: selector 1 looks at 0x40000 and
+// 0x60000, 2 at 0x60000, 0x50000 and 0x70000, others at all four.
+void GetDpSpiVersion(Tool& t, Device& dev, uint8_t d, uint8_t selector, uint8_t verbose);
+// Writes DP1Bin into both copies, the one holding valid firmware last.
 uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row);
+// DPFWBackup.bin (one image) and DPFWBackupAll.bin (the family's region).
 uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row);
 
 }  // namespace pdflash

@@ -8,7 +8,6 @@
 #include "flash/spi.h"
 #include "flash/verified.h"
 #include "image/flash_map.h"
-#include "ops/companion.h"
 #include "ops/dp.h"
 #include "ops/file_image.h"
 
@@ -67,7 +66,6 @@ uint32_t PdFwDownload(Tool& t, Device& dev, uint8_t d, uint8_t row) {
     LogPrint(t.out, "\nVMM_Not_Support_Download_Mode.\n");
     return finish();
   }
-  if (!CompanionUpdatesAvailable(t)) return finish();
 
   std::vector<uint8_t> image;
   uint32_t size = 0;

@@ -8,7 +8,7 @@
 #include "flash/verified.h"
 #include "image/checksum.h"
 #include "image/flash_map.h"
-#include "ops/companion.h"
+#include "image/pd_image.h"
 #include "ops/dp.h"
 #include "ops/file_image.h"
 #include "ops/vmm6.h"
@@ -19,28 +19,6 @@ namespace {
 
 bool IsExpertMode(const RunSettings& s) {
   return s.HubPDShareSPI == 2 || s.PDDPShareSPI == 2 || s.PDVMM6ShareSPI == 2;
-}
-
-// Erases the copy's sectors and writes the image there with read-back.
-bool WriteCopy(Tool& t, Device& dev, uint8_t row, uint32_t target, bool first,
-               const std::vector<uint8_t>& image, uint32_t size) {
-  if (first) AddProgress(t.out, 10);
-  LogPrint(t.out, "    Write_FW_to_%X ...\n", target);
-  for (uint32_t o = 0; o < size; o += 0x1000) {
-    if (VerifiedSectorErase(dev, row, target + o, t.set.DbgMsg) != 1) {
-      LogPrint(t.out, first ? "W1_SectorErase_%06X_Fail\n" : "W2_SectorErase_%06X_Fail\n", o);
-      return false;
-    }
-    LogPrint(t.out, "\r    erasing...%02d%%", o * 100 / size);
-  }
-  LogPrint(t.out, "%s", kWipeLine);
-  AddProgress(t.out, 15);
-  if (VerifiedWrite(dev, row, target, 0, size, image.data(), t.set.DbgMsg) != 1) {
-    LogPrint(t.out, first ? "Write_FW1_Fail\n" : "Write_FW2_Fail\n");
-    return false;
-  }
-  AddProgress(t.out, 30);
-  return true;
 }
 
 // Writes the copy that is not valid first and the valid one last, so the
@@ -66,18 +44,52 @@ uint32_t WriteBothCopies(Tool& t, Device& dev, uint8_t row, const std::vector<ui
       return 0;
     }
   }
+  bool valid = Crc16Trailer(device.data(), size);
+  if (valid) LogPrint(t.out, "    Firmware_1_OK ...\n");
+  // A copy of another size the controller boots from is still the one to
+  // keep until the end.
+  if (!valid && device[0] == 0x02) {
+    for (uint32_t off = size & ~31u; off < kPdCopyArea; off += 32) {
+      if (SpiReadData(dev, cmd.Read, kPdCopy1 + off, off, 32, device.data()) != 1) {
+        LogPrint(t.out, "Protection : SPI_Check_Read_Fail.\n");
+        return 0;
+      }
+    }
+    valid = PdImageSize(device.data(), kPdCopyArea) != 0;
+  }
   uint32_t first = kPdCopy1, second = PdCopy2(size);
-  if (Crc16Trailer(device.data(), size)) {
-    LogPrint(t.out, "    Firmware_1_OK ...\n");
+  if (valid) {
     first = PdCopy2(size);
     second = kPdCopy1;
   }
-  if (!WriteCopy(t, dev, row, first, true, image, size)) return 0;
-  if (!WriteCopy(t, dev, row, second, false, image, size)) return 0;
+  if (!WriteFirmwareCopy(t, dev, row, first, true, image, size)) return 0;
+  if (!WriteFirmwareCopy(t, dev, row, second, false, image, size)) return 0;
   return 1;
 }
 
 }  // namespace
+
+// Erases the copy's sectors and writes the image there with read-back.
+bool WriteFirmwareCopy(Tool& t, Device& dev, uint8_t row, uint32_t target, bool first,
+               const std::vector<uint8_t>& image, uint32_t size) {
+  if (first) AddProgress(t.out, 10);
+  LogPrint(t.out, "    Write_FW_to_%X ...\n", target);
+  for (uint32_t o = 0; o < size; o += 0x1000) {
+    if (VerifiedSectorErase(dev, row, target + o, t.set.DbgMsg) != 1) {
+      LogPrint(t.out, first ? "W1_SectorErase_%06X_Fail\n" : "W2_SectorErase_%06X_Fail\n", o);
+      return false;
+    }
+    LogPrint(t.out, "\r    erasing...%02d%%", o * 100 / size);
+  }
+  LogPrint(t.out, "%s", kWipeLine);
+  AddProgress(t.out, 15);
+  if (VerifiedWrite(dev, row, target, 0, size, image.data(), t.set.DbgMsg) != 1) {
+    LogPrint(t.out, first ? "Write_FW1_Fail\n" : "Write_FW2_Fail\n");
+    return false;
+  }
+  AddProgress(t.out, 30);
+  return true;
+}
 
 uint32_t PdFwUpdate(Tool& t, Device& dev, uint8_t d, uint8_t row) {
   const RunSettings& s = t.set;
@@ -104,7 +116,6 @@ uint32_t PdFwUpdate(Tool& t, Device& dev, uint8_t d, uint8_t row) {
     return 0;
   }
   if (s.LEDFlicker) dev.WriteRegister(reg::kLed, 1, false);
-  if (!CompanionUpdatesAvailable(t)) return final_step();
 
   if (IsExpertMode(s)) {
     LogPrint(t.out, "Expert_Mode: Only_Update_Share_Device.\n");

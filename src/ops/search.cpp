@@ -2,8 +2,10 @@
 
 #include "device/chip.h"
 #include "device/discovery.h"
+#include "ops/dp.h"
 #include "ops/pd_version.h"
 #include "ops/rom_switch.h"
+#include "ops/vmm6.h"
 
 namespace pdflash {
 
@@ -29,12 +31,6 @@ void Identify(Tool& t, Device& dev, uint8_t d, const DescriptorIds& ids) {
   GetPdFwVersion(t, dev, d, false);
   t.CurrentUsbAddress = GetUsbAddress(dev);
 }
-
-// Version reads of the companion chips that share the PD flash. Their readers
-// come with the DP converter and VMM6 firmware support; until then these do
-// nothing.
-void ReadSharedVmm6Version(Tool&, Device&, uint8_t /*in_rom*/) {}
-void ReadSharedDpVersion(Tool&, Device&, uint8_t /*in_rom*/) {}
 
 // GPIO step: GPIO8 is pulled down so the VMM6 chip lets go of the shared
 // flash; functions that never touch the flash, and the ones that manage GPIO8
@@ -115,10 +111,10 @@ uint32_t SearchDevice(Tool& t, Device& dev, uint8_t d, uint8_t rom_only, uint8_t
 
   if (s.PDVMM6ShareSPI && d == 1) {
     ReleaseSharedFlash(t, dev);
-    if (s.ReadVerOnly || t.ControlMode == 0x40080) ReadSharedVmm6Version(t, dev, in_rom);
+    if (s.ReadVerOnly || t.ControlMode == 0x40080) GetVmm6FwVersion(t, dev, in_rom);
   }
   if (s.PDDPShareSPI && d == 1 && (s.ReadVerOnly || t.ControlMode == 0x40040))
-    ReadSharedDpVersion(t, dev, in_rom);
+    GetDpFwVersion(t, dev, in_rom);
 
   if (close_after) dev.Close();
   return result;

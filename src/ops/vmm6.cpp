@@ -1,8 +1,189 @@
 #include "ops/vmm6.h"
 
+#include <cstdio>
+#include <vector>
+
 #include "core/files.h"
+#include "device/chip.h"
+#include "flash/parts.h"
+#include "flash/spi.h"
+#include "flash/verified.h"
+#include "image/flash_map.h"
+#include "ops/file_image.h"
 
 namespace pdflash {
+
+namespace {
+
+constexpr const char* kBoxLine = "=========================================\n";
+
+bool FlagValid(const uint8_t* f) {
+  auto ok = [](uint8_t b) { return b != 0x00 && b != 0xFF; };
+  return ok(f[0]) && ok(f[1]);
+}
+
+uint32_t Vmm6Box(Tool& t, uint32_t result) {
+  LogPrint(t.out, "\n===========================\n");
+  LogPrint(t.out, result == 1 ? "=   VMM6_FW_Update_PASS.  =\n" : "=   VMM6_FW_Update_FAIL.  =\n");
+  LogPrint(t.out, "===========================\n");
+  return result;
+}
+
+uint32_t Vmm6Backup(Tool& t, Device& dev, uint8_t opcode, std::vector<uint8_t>& buf) {
+  FILE* f = t.Open("BackUpVMM6.bin", "wb");
+  if (!f) {
+    LogPrint(t.out, "    BackUpVMM.bin_Open_Error\n");
+    return Vmm6Box(t, 0);
+  }
+  uint32_t result = 1;
+  for (uint32_t i = 0; i < kVmm6Area / 32; ++i) {
+    const uint32_t r = SpiReadData(dev, opcode, kVmm6Bank0 + 32 * i, 32 * i, 32, buf.data());
+    if ((32 * i) % 0x1000 == 0) LogPrint(t.out, "\r    reading...%02d%%", (i * 3200) >> 20);
+    if (r != 1) {
+      LogPrint(t.out, "Protection : SPI_Backup_Read_Fail.\n");
+      result = 0;
+      break;
+    }
+  }
+  LogPrint(t.out, "\r                \r");
+  // What was read is kept, as the other backups do.
+  const bool written = std::fwrite(buf.data(), 1, kVmm6Area, f) == kVmm6Area;
+  if (std::fclose(f) != 0 || !written) result = 0;
+  return Vmm6Box(t, result);
+}
+
+// The file must carry a valid bank flag where the bank keeps it, or the
+// update would leave no bank to boot from.
+bool Vmm6FileHasFlag(Tool& t, const std::vector<uint8_t>& image, uint32_t size) {
+  if (size < kVmm6FlagOffset + 2) {
+    LogPrint(t.out, "Protection : VMM6FW_Size_%X_Without_Bank_Flag.\n", size);
+    return false;
+  }
+  if (!FlagValid(&image[kVmm6FlagOffset])) {
+    LogPrint(t.out, "Protection : VMM6FW_Bank_Flag_%02X_%02X_Invalid.\n", image[kVmm6FlagOffset],
+             image[kVmm6FlagOffset + 1]);
+    return false;
+  }
+  return true;
+}
+
+uint32_t Vmm6Write(Tool& t, Device& dev, uint8_t row, std::vector<uint8_t>& image) {
+  const RunSettings& s = t.set;
+  const FlashPart& cmd = FlashRow(row);
+  uint32_t size = 0;
+  const FileRead read = ReadFirmwareFile(t, t.Vmm6[1].BinPath, kVmm6Area, image, size);
+  if (read == FileRead::OpenFailed) return LogPrint(t.out, "Protection : FW_Open_Fail.\n"), 0;
+  if (read == FileRead::TooLarge)
+    return LogPrint(t.out, "Protection : VMM6FW_Size_%dK_Over.\n", size >> 10), 0;
+  if (!Vmm6FileHasFlag(t, image, size)) return 0;
+
+  if (!s.SkipGPIO8Ctl) {
+    SetGpio(dev, 8, 0);
+    if (s.DbgMsg) LogPrint(t.out, "\t -Sleep_3S_Start-\n");
+    t.clock.SleepMs(3000);
+    if (s.DbgMsg) LogPrint(t.out, "\t -Sleep_3S_End-\n");
+  } else {
+    LogPrint(t.out, "    Skip_GPIO8_Low_2\n");
+  }
+  uint8_t flags[64] = {};
+  SpiReadData(dev, cmd.Read, kVmm6Bank0 + kVmm6FlagOffset, 0, 32, flags);
+  SpiReadData(dev, cmd.Read, kVmm6Bank1 + kVmm6FlagOffset, 32, 32, flags);
+  if (s.DbgMsg) {
+    LogPrint(t.out, "    Bank0_Flag[0,1] = %02X,%02X\n", flags[0], flags[1]);
+    LogPrint(t.out, "    Bank1_Flag[0,1] = %02X,%02X\n", flags[32], flags[33]);
+  }
+  const bool valid0 = FlagValid(flags), valid1 = FlagValid(flags + 32);
+  if (valid0 == valid1)
+    LogPrint(t.out, "    Error, Bank_Judge_Error_%X_%X\n", valid0 ? 1 : 0, valid1 ? 1 : 0);
+  const uint32_t target = valid1 ? kVmm6Bank0 : kVmm6Bank1;
+  const uint32_t old_flag = (valid1 ? kVmm6Bank1 : kVmm6Bank0) + kVmm6FlagOffset;
+  LogPrint(t.out, "    Update_Bank%d:%X~%X\n", valid1 ? 0 : 1, target, target + kVmm6BankSize);
+
+  if (WriteFlashStatus(dev, s, row, 0x00, s.DbgMsg) != 1)
+    return LogPrint(t.out, "    SPI_WrSts_Fail\n"), 0;
+  LogPrint(t.out, "    Erase_From_%X ...\n", target);
+  constexpr uint32_t kSectors = kVmm6BankSize / 0x1000;
+  for (uint32_t n = 0; n < kSectors; ++n) {
+    if (VerifiedSectorErase(dev, row, target + n * 0x1000, s.DbgMsg) != 1)
+      return LogPrint(t.out, "SectorErase_%06X_Fail\n", n * 0x1000), 0;
+    LogPrint(t.out, "\r    erasing...%02d%%", n * 100 / kSectors);
+  }
+  LogPrint(t.out, "%s", kWipeLine);
+  AddProgress(t.out, 25);
+  if (VerifiedWrite(dev, row, target, 0, kVmm6BankSize, image.data(), s.DbgMsg) != 1)
+    return LogPrint(t.out, "Write_FW_Fail\n"), 0;
+  AddProgress(t.out, 75);
+
+  // The old bank goes only when the new one reads back bootable.
+  uint8_t now[32] = {};
+  if (SpiReadData(dev, cmd.Read, target + kVmm6FlagOffset, 0, 32, now) != 1 || !FlagValid(now))
+    return LogPrint(t.out, "Protection : VMM6_New_Bank_Flag_%02X_%02X_Invalid.\n", now[0], now[1]),
+           0;
+  LogPrint(t.out, valid1 ? "    FIN:Set_BANK1_as_Backup (BANK0_Active)\n"
+                         : "    FIN:Set_BANK0_as_Backup (BANK1_Active)\n");
+  const uint8_t cleared[2] = {0x00, 0x00};
+  SpiCommand(dev, cmd.WriteEnable);
+  SpiWriteData(dev, cmd.PageProgram, old_flag, 0, 2, cleared);
+  // Two valid banks leave the choice to the bank-0 rule: not a clean switch.
+  uint8_t left[32] = {};
+  if (SpiReadData(dev, cmd.Read, old_flag, 0, 32, left) != 1 || FlagValid(left))
+    return LogPrint(t.out, "    Old_Bank_Flag_Not_Cleared\n"), 0;
+  return 1;
+}
+
+}  // namespace
+
+void GetVmm6FwVersion(Tool& t, Device& dev, uint8_t in_rom) {
+  if (t.set.DbgMsg) LogPrint(t.out, "Get_VMM[1]_FW_Version\n");
+  DeviceRecord& r = t.Vmm6[1];
+  auto read = [&](uint32_t a, uint32_t n, uint8_t* out) -> uint32_t {
+    if (in_rom) return SpiReadData(dev, 0x03, a, 0, static_cast<uint16_t>(n), out);
+    return PdRegisterReadSpi(dev, 0x03, a, 0, n, out, t.set.DbgMsg >= 8);
+  };
+  uint8_t f0[2] = {}, f1[2] = {};
+  read(kVmm6Bank0 + kVmm6FlagOffset, 2, f0);
+  read(kVmm6Bank1 + kVmm6FlagOffset, 2, f1);
+  if (t.set.DbgMsg) {
+    LogPrint(t.out, "\t Bank0_Flag[0,1] = %02X,%02X\n", f0[0], f0[1]);
+    LogPrint(t.out, "\t Bank1_Flag[0,1] = %02X,%02X\n", f1[0], f1[1]);
+  }
+  const bool valid0 = FlagValid(f0), valid1 = FlagValid(f1);
+  if (valid0 == valid1)
+    LogPrint(t.out, "\t Error, Bank_Judge_Error_%X_%X\n", valid0 ? 1 : 0, valid1 ? 1 : 0);
+  if (!valid0 && !valid1) {
+    LogPrint(t.out, "Get_VMM_FW_Version_FAIL.\n");
+    r.FwVersion = 0;
+    return;
+  }
+  const uint32_t base = valid0 ? kVmm6Bank0 : kVmm6Bank1;
+  uint8_t abc[3] = {}, d = 0;
+  read(base + 0x4000, 3, abc);
+  if (read(base + 0x0200, 1, &d) != 1) {
+    LogPrint(t.out, "Get_VMM_FW_Version_FAIL.\n");
+    r.FwVersion = 0;
+    return;
+  }
+  r.FwVersion = uint32_t{abc[0]} << 24 | uint32_t{abc[1]} << 16 | uint32_t{abc[2]} << 8 | d;
+  LogPrint(t.out, "%s", kBoxLine);
+  LogPrint(t.out, "=      VMM6 FW Version:%d.%02d.%03d v%02d     =\n", abc[0], abc[1], abc[2], d);
+  LogPrint(t.out, "%s", kBoxLine);
+}
+
+uint32_t Vmm6Update(Tool& t, Device& dev, uint8_t mode, uint8_t row) {
+  LogPrint(t.out, mode ? "\nVMM6_Update_Start...\n" : "\nVMM6_Backup_Start...\n");
+  const FlashPart& cmd = FlashRow(row);
+  if (cmd.SectorErase == 0) {
+    LogPrint(t.out, "Protection : SPI_No_SectorErase_CMD.\n");
+    return 0;
+  }
+  if (CheckFlashSize(dev, t.set, kVmm6FlashNeeded, 0, t.set.DbgMsg) != 1) {
+    LogPrint(t.out, "Protection : Flash_Size_Incefficient_2MB.\n");
+    return 0;
+  }
+  std::vector<uint8_t> image(kVmm6Area, 0);
+  if (mode == 0) return Vmm6Backup(t, dev, cmd.Read, image);
+  return Vmm6Box(t, Vmm6Write(t, dev, row, image));
+}
 
 uint32_t GetVmm6BinVersion(Tool& t) {
   DeviceRecord& r = t.Vmm6[1];
