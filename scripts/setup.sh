@@ -7,6 +7,10 @@ if [ "${PDFLASH_WINDOWS:-0}" = 1 ]; then
   # The Windows build: cross compiler, and wine to run its tests.
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine64 wine)
 fi
+if [ "${PDFLASH_CLANG:-0}" = 1 ]; then
+  # Sanitizer and fuzzing builds: clang with its runtimes (libFuzzer included).
+  packages+=(clang)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

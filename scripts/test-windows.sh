@@ -11,7 +11,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"  # no Mono/Gecko 
 unset DISPLAY WAYLAND_DISPLAY
 
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPDFLASH_BENCH=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPDFLASH_BENCH=OFF -DPDFLASH_WERROR=ON >/dev/null
 cmake --build build-win -j"$(nproc)"
 
 # Wine's background services would otherwise inherit ctest's pipes and keep

@@ -105,7 +105,9 @@ uint32_t GetRegistryLocation(Device& dev, UsbBus& bus, uint32_t n, uint8_t& hub,
   limit(reg_path);
   LogPrint(out, "    Split_2 = %s\n", ids.c_str());
   LogPrint(out, "    wcRegPath_2 = %s\n", reg_path.c_str());
-  reg_path += "\\" + token(2);
+  // Two appends, not "\\" + token: g++ 12 -O3 reports a false -Wrestrict there.
+  reg_path += '\\';
+  reg_path += token(2);
   limit(reg_path);
   LogPrint(out, "    Split_3 = %s\n", token(2).c_str());
   LogPrint(out, "    wcRegPath_3 = %s\n", reg_path.c_str());

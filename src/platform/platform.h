@@ -28,21 +28,35 @@ struct LocalTime {
 class Clock {
  public:
   virtual ~Clock() = default;
+  // Both waits return after at least the time asked, never earlier.
   virtual void SleepMs(uint32_t ms) = 0;
-  // Spins until at least `us` microseconds have passed (never sleeps).
+  // The short pacing waits between requests, precise to the microsecond.
   virtual void BusyWaitUs(int32_t us) = 0;
   // Monotonic microseconds since an arbitrary start.
   virtual uint64_t NowUs() = 0;
   virtual LocalTime Local() = 0;
 };
 
-// Steady-clock time, real sleeps.
+// Steady-clock time. A wait sleeps on the OS's precise timer up to a margin
+// before its deadline and spins the rest; the margin follows how late the
+// timer wakes on this machine, so the waits neither burn a core nor overrun.
 class RealClock final : public Clock {
  public:
+  RealClock();
+  ~RealClock() override;
+  RealClock(const RealClock&) = delete;
+  RealClock& operator=(const RealClock&) = delete;
   void SleepMs(uint32_t ms) override;
   void BusyWaitUs(int32_t us) override;
   uint64_t NowUs() override;
   LocalTime Local() override;
+  // How long before a deadline the sleep ends, in nanoseconds.
+  int64_t SpinMarginNs() const { return margin_ns_; }
+
+ private:
+  void WaitUntil(int64_t deadline_ns);
+  int64_t margin_ns_;
+  void* timer_ = nullptr;  // the waitable timer on Windows
 };
 
 // Time is a counter that only the tool's own waits advance; a 100 s timeout

@@ -21,6 +21,8 @@ struct EraseCase {
   const char* box;
 };
 
+void PrintTo(const EraseCase& c, std::ostream* os) { *os << c.name; }
+
 class ChipErase : public ::testing::TestWithParam<EraseCase> {};
 
 TEST_P(ChipErase, SequenceBlankCheckAndFlashAfterwards) {

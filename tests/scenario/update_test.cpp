@@ -16,6 +16,8 @@ struct OrderCase {
   uint32_t first;
 };
 
+void PrintTo(const OrderCase& c, std::ostream* os) { *os << c.name; }
+
 class UpdateOrder : public ::testing::TestWithParam<OrderCase> {};
 
 // The copy that is not valid first, the valid one last, each erased whole
