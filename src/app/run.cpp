@@ -120,16 +120,12 @@ uint32_t RunBeforeBanner(Tool& t, AfterLoad next) {
 const char* UnavailableFunction(const Tool& t) {
   const uint32_t cm = t.ControlMode;
   const RunSettings& s = t.set;
-  if ((cm & kFirmwareCheck) != kFirmwareCheck) {
-    if (cm == 0x40001) return "/F1";
-  }
   const bool normal_path =
       (cm & (kDeviceQuery | kFileQuery | kDeviceInfo | kGpio | kRegister)) == 0 &&
       (cm & kFirmwareCheck) != kFirmwareCheck;
   if (!normal_path) return nullptr;
   if (s.CreateECDSASignOnly) return "CreateECDSASignOnly";
   if (s.SCYUpdateOnly) return "SCYUpdateOnly";
-  if (s.ReadSPIHubFWOnly) return "ReadSPIHubFWOnly";
   if (s.ReadSPIDPFWOnly) return "ReadSPIDPFWOnly";
   return nullptr;
 }
@@ -173,6 +169,9 @@ uint32_t DeviceQuery(Run& r, uint8_t d) {
       return t.Dp[1].FwVersion;
     case 0x40080:
       return t.Vmm6[1].FwVersion;
+    case 0x40001:
+      GetHubSpiVersion(t, dev, 1, 0, t.set.DbgMsg);
+      return t.Hub[1].FwVersion;
     case 0x41000:
       return t.Pd[1].BcdDevice;
     default:
@@ -323,6 +322,11 @@ bool FlashFunction(Run& r, Device& dev, uint8_t i) {
     t.clock.SleepMs(1000);
     SetGpio(dev, 8, 0);
     t.clock.SleepMs(1000);
+  }
+  if (s.ReadSPIHubFWOnly) {
+    GetHubSpiVersion(t, dev, i, s.ReadSPIHubFWOnly, s.DbgMsg);
+    r.result = i < t.Hub.size() ? t.Hub[i].FwVersion : 0;
+    return false;
   }
   if (s.ReadSPIPDFWOnly) {
     GetPdSpiVersion(t, dev, i, s.ReadSPIPDFWOnly, s.DbgMsg);

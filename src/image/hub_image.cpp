@@ -53,6 +53,51 @@ uint32_t HubVersionPosition(const HubVersionPointer& rule, const uint8_t* pointe
   return value + rule.add;
 }
 
+bool HubHeaderValid(Output& out, const uint8_t* header, uint8_t print) {
+  return GetCrc8(out, header, kHubHeaderSize - 1, print) == header[kHubHeaderSize - 1] &&
+         header[0] != 0x00;
+}
+
+HubFirmwareSpan HubHeaderFirmware(const uint8_t* h) {
+  return {uint32_t{h[0x0C]} << 16 | uint32_t{h[0x04]} << 8 | h[0x05],
+          uint32_t{h[0x0D]} << 16 | uint32_t{h[0x06]} << 8 | h[0x07]};
+}
+
+HubImageVersion FindHubImageVersion(std::span<const uint8_t> image, uint8_t chip,
+                                    uint8_t header_byte2) {
+  HubImageVersion v{HubImageVersionStatus::UnsupportedChip, 0, 0, 0, 0};
+  // Inside the image the pointers sit 0x2000 lower than in a file; 0x8C and
+  // 0x98 images are not read from the flash.
+  HubVersionPointer rule{};
+  switch (chip) {
+    case 0x18:
+    case 0x95:
+      rule = {0x6018, 2, 0x0D};
+      break;
+    case 0x38:
+    case 0x45:
+    case 0x90:
+      rule = {0x6000, 2, 0x04};
+      break;
+    case 0x66:
+      rule = {0x1F80, 3, 0u - 0x1FFFCu};
+      break;
+    default:
+      return v;
+  }
+  v.status = HubImageVersionStatus::OutsideImage;
+  if (image.size() < rule.at + rule.bytes) return v;
+  const uint32_t p = HubVersionPosition(rule, image.data() + rule.at);
+  v.position = p;
+  if (p < 4 || p > image.size() || image.size() - p < 2) return v;
+  v.status = HubImageVersionStatus::Ok;
+  // The flash reader adds the nibble: a carry reaches the high byte.
+  v.version = uint32_t{Le16(image.data() + p)} + (header_byte2 >> 4);
+  v.vid = Le16(image.data() + p - 4);
+  v.pid = Le16(image.data() + p - 2);
+  return v;
+}
+
 bool AddHubHeader2(Output& out, uint8_t* image, std::span<const CopyEntry> copies) {
   uint8_t* hd1 = image;
   if (hd1[0] != kHubMarker) {

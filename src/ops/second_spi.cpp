@@ -2,10 +2,10 @@
 
 #include "device/controller.h"
 #include "flash/port.h"
+#include "ops/hub.h"
 #include "ops/pd_backup.h"
 #include "ops/pd_update.h"
 #include "ops/pd_version.h"
-#include "ops/unavailable.h"
 
 namespace pdflash {
 
@@ -50,7 +50,10 @@ uint32_t SecondSpiGetVersion(Tool& t, Device& dev, uint8_t target) {
       GetPdSpiVersion(t, dev, 1, 0, t.set.DbgMsg);
       return t.Pd[1].FwVersion;
     }
-    if (target == 1 || target == 2) return NotAvailable(t, "2nd_SPI_Hub_Version");
+    if (target == 1 || target == 2) {
+      GetHubSpiVersion(t, dev, target, 0, t.set.DbgMsg);
+      return t.Hub[target].FwVersion;
+    }
     return UnsupportedTarget(t);
   });
 }

@@ -202,9 +202,9 @@ TEST(Run, DeviceLessSearchReportsNoDevice) {
 
 TEST(Run, UnbuiltFunctionsAreRefusedBeforeAnyDeviceAccess) {
   Program p;
-  p.Settings(std::string(kIds) + "ReadSPIHubFWOnly=1\n");
+  p.Settings(std::string(kIds) + "SCYUpdateOnly=1\n");
   EXPECT_EQ(p.Run(), 0u);
-  EXPECT_TRUE(Has(p.out, "    Not_Available_In_This_Build: ReadSPIHubFWOnly\n"));
+  EXPECT_TRUE(Has(p.out, "    Not_Available_In_This_Build: SCYUpdateOnly\n"));
   EXPECT_FALSE(Has(p.out, "DeviceNotFound"));
 }
 

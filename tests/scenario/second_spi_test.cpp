@@ -76,6 +76,24 @@ TEST(SecondSpi, FunctionsReadTheSecondFlash) {
   }
 }
 
+TEST(SecondSpi, HubTargetsReadTheHubFirmware) {
+  for (const auto& [settings, sw, hub] :
+       std::vector<std::tuple<std::string, const char*, int>>{{"", "/FS1", 1},
+                                                              {"2ndSPIReadVerOnly=5\n2ndSPIForHub=1\n", nullptr, 1},
+                                                              {"2ndSPIReadVerOnly=2\n", nullptr, 2}}) {
+    SCOPED_TRACE(settings + (sw ? sw : ""));
+    TwoFlashes r;
+    r.board.Load(0, fwgen::MakeHubFirmware({}), 1, 2);
+    std::vector<std::string> args;
+    if (sw) args.push_back(sw);
+    EXPECT_EQ(r.RunWith(settings, args), 0x1234u) << r.p.out;
+    EXPECT_THAT(r.p.out, HasSubstr("2nd_SPI_GetVer_Exe\n    Select_KMPDB_2nd_SPI\n\n    Hub" +
+                                   std::to_string(hub) + "_Get_SPI0_Version_Start...\n"));
+    EXPECT_THAT(r.p.out, HasSubstr("    Select_1st_SPI\nReturn_Value = 0x1234\n"));
+    EXPECT_EQ(r.SelectsTaken(), (std::vector<uint8_t>{1, 0}));
+  }
+}
+
 // With no PID of its own, slot 2 is backed up at the size of chip 0x0103.
 TEST(SecondSpi, BackupJudgesThe32KSize) {
   TwoFlashes r;
