@@ -3,6 +3,7 @@
 // byte, and the kept copy of the sector that survives a cut write.
 #include "ops/device_info.h"
 #include "scenario/scenario_support.h"
+#include "sim/pdsim.h"
 
 namespace pdflash::test {
 namespace {
@@ -183,6 +184,26 @@ TEST(DeviceInfo, ForeignKeptFileStopsTheWrite) {
   EXPECT_THAT(r.p.out, HasSubstr("Protection : Info_Keep_File_In_Use: PDInfoZone.bin\nReturn"));
   EXPECT_TRUE(r.Untouched());
   EXPECT_TRUE(ReadBytes(r.p.File(kKeptInfoSector)) == other);
+}
+
+// What the board shows after a personalisation: the fields as text and the
+// PD copies of both flashes.
+TEST(DeviceInfo, PdsimShowsTheZone) {
+  Rig r({"Flash2Size=40000"});
+  r.board.Load(0x20000, Firmware(0xC800, 0x0E020300), 1, 2);
+  ASSERT_EQ(RunWith(r, {"/CLEAR"}), 1u);
+  ASSERT_EQ(RunWith(r, {"/WRSN", "SN-0042"}), 1u);
+  ASSERT_EQ(RunWith(r, {"/WRBCD", "0312"}), 1u);
+  std::string out, err;
+  ASSERT_EQ(sim::RunPdsim({"show", r.board.dir()}, out, err), 0) << err;
+  EXPECT_THAT(out, HasSubstr("  information zone at 03F000:\n"
+                             "    serial number         \"SN-0042\"\n"
+                             "    product string        (erased)\n"
+                             "    serial-number string  (erased)\n"
+                             "    version string        (erased)\n"
+                             "    bcdDevice             0312\n"
+                             "  second flash 40000 bytes, status 00/00\n"
+                             "  PD copy 1 at 020000: valid, version 0E.02.03.00"));
 }
 
 }  // namespace
