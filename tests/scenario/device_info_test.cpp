@@ -186,6 +186,35 @@ TEST(DeviceInfo, ForeignKeptFileStopsTheWrite) {
   EXPECT_TRUE(ReadBytes(r.p.File(kKeptInfoSector)) == other);
 }
 
+// The writing functions answer the challenge and go on only under the
+// challenge VID, unless the setting skips that check.
+TEST(DeviceInfo, ChallengeGatesTheWrite) {
+  const struct {
+    std::string settings;
+    std::vector<std::string> keys;
+    uint32_t result;
+    const char* line;
+    size_t answers;  // the answer, and the counter sent back to lock
+  } cases[] = {
+      {"NeedMathChallenge=1\n", {}, 0, "\t Not_Math-Challenge-Bin_Or_VID_wsn_80000000_2109\n", 2},
+      {"NeedMathChallenge=81\n", {}, 1, "    Skip_Check_Math-Challenge-Bin_wsn\n", 1},
+      {"NeedMathChallenge=1\nPD1RomVID=291A\n", {"RomVID=291A"}, 1, "    Write_PD[1]_Info_Exe (3)\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.settings);
+    auto keys = c.keys;
+    keys.insert(keys.end(), {"Mode=Rom", "ChallengeClient=1"});
+    Rig r(keys);
+    EXPECT_EQ(RunWith(r, {"/WRSN", "SN"}, c.settings), c.result) << r.p.out;
+    EXPECT_THAT(r.p.out, HasSubstr(c.line));
+    size_t answers = 0;
+    for (const auto& t : r.board.log)
+      answers += t.setup.bRequest == kRegisterRequest && t.setup.wValue == 0x000E && t.ok;
+    EXPECT_EQ(answers, c.answers);
+    EXPECT_EQ(ChangesFlash(r.board.log), c.result == 1);
+  }
+}
+
 // What the board shows after a personalisation: the fields as text and the
 // PD copies of both flashes.
 TEST(DeviceInfo, PdsimShowsTheZone) {
