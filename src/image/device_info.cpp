@@ -8,10 +8,8 @@ namespace pdflash {
 namespace {
 
 constexpr DeviceInfoField kFields[] = {
-    {0x03, 0x04, 0x10, 46, true, "SerialNumber="},
-    {0x05, 0x06, 0x40, 46, true, "iProduct="},
-    {0x07, 0x08, 0x80, 62, true, "iSerialNumber="},
-    {0x09, 0x0A, 0xC0, 46, true, "iVersion="},
+    {0x03, 0x04, 0x10, 46, true, "SerialNumber="},  {0x05, 0x06, 0x40, 46, true, "iProduct="},
+    {0x07, 0x08, 0x80, 62, true, "iSerialNumber="}, {0x09, 0x0A, 0xC0, 46, true, "iVersion="},
     {0x0B, 0x0C, 0xFE, 2, false, "bcdDevice="},
 };
 

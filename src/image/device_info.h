@@ -15,8 +15,8 @@ inline constexpr uint32_t kDeviceInfoFieldBytes = 0x100;
 struct DeviceInfoField {
   uint8_t write_code, check_code;
   uint16_t offset, length;
-  bool text;            // UTF-16LE text; otherwise the bcdDevice, high byte first
-  const char* bb_key;   // its "BBInfo.Txt" key
+  bool text;           // UTF-16LE text; otherwise the bcdDevice, high byte first
+  const char* bb_key;  // its "BBInfo.Txt" key
 };
 
 // The function code of "/CLEAR": product string to bcdDevice set to 0xFF.

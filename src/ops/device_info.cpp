@@ -31,8 +31,8 @@ bool ReadZone(Tool& t, Device& dev, uint8_t row, uint8_t* buf, uint32_t n) {
 void DumpZone(Tool& t, const uint8_t* z) {
   LogPrint(t.out, "  ----- SPI[%06X] -----\n", kDeviceInfoSector);
   for (uint32_t o = 0; o < kDeviceInfoFieldBytes; o += 8)
-    LogPrint(t.out, "  RdData[%02X]:%02X,%02X,%02X,%02X - %02X,%02X,%02X,%02X\n", o, z[o],
-             z[o + 1], z[o + 2], z[o + 3], z[o + 4], z[o + 5], z[o + 6], z[o + 7]);
+    LogPrint(t.out, "  RdData[%02X]:%02X,%02X,%02X,%02X - %02X,%02X,%02X,%02X\n", o, z[o], z[o + 1],
+             z[o + 2], z[o + 3], z[o + 4], z[o + 5], z[o + 6], z[o + 7]);
   LogPrint(t.out, "  -----  -----\n");
 }
 
@@ -72,8 +72,8 @@ void Modify(std::vector<uint8_t>& sector, uint8_t code, uint32_t offset, uint32_
 // Before the erase: the sector (put back from the kept file when a cut write
 // left it) and what this write makes of it are in the kept file. False
 // (with its line) when the erase must not happen.
-bool SecureSector(Tool& t, std::vector<uint8_t>& sector, std::vector<uint8_t>& meant,
-                  uint8_t code, uint32_t offset, uint32_t length, const uint8_t* value) {
+bool SecureSector(Tool& t, std::vector<uint8_t>& sector, std::vector<uint8_t>& meant, uint8_t code,
+                  uint32_t offset, uint32_t length, const uint8_t* value) {
   std::vector<uint8_t> kept;
   const Kept judged = JudgeKeptFile(t, sector, kept);
   if (judged == Kept::Other) {
