@@ -1,5 +1,6 @@
 #include "sim/pdsim.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -33,8 +34,9 @@ std::string Usage() {
       "  pdsim load DIR ADDR FILE [--flash2] [--device N]\n"
       "                                   write FILE into the flash at ADDR, as a programmer\n"
       "                                   would (the board is power-cycled)\n"
-      "  pdsim show DIR                   print mode, IDs, the PD firmware copies and\n"
-      "                                   the DP, hub and VMM6 firmware in the flash\n"
+      "  pdsim show DIR                   print mode, IDs, the PD firmware copies (of both\n"
+      "                                   flashes), the DP, hub and VMM6 firmware in the\n"
+      "                                   flash and the information zone\n"
       "\n"
       "Numbers are hexadecimal. KEY=VALUE sets a key of the first device ([Device]);\n"
       "DeviceN.KEY=VALUE sets it for the N-th device (DeviceN section, N from 2), which\n"
@@ -258,6 +260,42 @@ void ShowCopies(const std::vector<uint8_t>& flash, std::string& out) {
   }
 }
 
+// A UTF-16LE string of the information zone as the host would show it;
+// "(erased)" for a field of 0xFF bytes.
+std::string ZoneText(const std::vector<uint8_t>& flash, uint32_t at, uint32_t bytes) {
+  if (std::all_of(flash.begin() + at, flash.begin() + at + bytes,
+                  [](uint8_t b) { return b == 0xFF; }))
+    return "(erased)";
+  std::string s = "\"";
+  for (uint32_t i = 0; i < bytes; i += 2) {
+    const uint16_t c = static_cast<uint16_t>(flash[at + i] | flash[at + i + 1] << 8);
+    if (c == 0) break;
+    s += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : Format("\\u%04X", c);
+  }
+  return s + "\"";
+}
+
+// The unit's USB strings and bcdDevice, kept in the sector at 3F000.
+void ShowInfoZone(const std::vector<uint8_t>& flash, std::string& out) {
+  constexpr uint32_t kZone = 0x3F000;
+  if (flash.size() < kZone + 0x1000) return;
+  struct Field {
+    const char* name;
+    uint32_t offset, bytes;
+  };
+  static constexpr Field kFields[] = {{"serial number", 0x10, 46},
+                                      {"product string", 0x40, 46},
+                                      {"serial-number string", 0x80, 62},
+                                      {"version string", 0xC0, 46}};
+  out += "  information zone at 03F000:\n";
+  for (const Field& f : kFields) {
+    char head[40];
+    std::snprintf(head, sizeof head, "    %-21s ", f.name);
+    out += head + ZoneText(flash, kZone + f.offset, f.bytes) + "\n";
+  }
+  out += Format("    bcdDevice             %02X%02X\n", flash[kZone + 0xFE], flash[kZone + 0xFF]);
+}
+
 int Show(const std::vector<std::string>& args, std::string& out, std::string& err) {
   if (args.size() != 2) {
     err = "pdsim show: needs DIR\n" + Usage();
@@ -305,6 +343,7 @@ int Show(const std::vector<std::string>& args, std::string& out, std::string& er
         Format("  flash %X bytes, status %02X/%02X\n", c.FlashSize, c.FlashStatus, c.FlashStatus2);
     ShowCopies(flash1, out);
     out += DescribeCompanions(flash1);
+    ShowInfoZone(flash1, out);
     if (c.Flash2Size) {
       out += Format("  second flash %X bytes, status %02X/%02X\n", c.Flash2Size, c.Flash2Status,
                     c.Flash2Status2);

@@ -11,6 +11,8 @@
 #include "device/mode.h"
 #include "device/registers.h"
 #include "flash/parts.h"
+#include "image/pd_image.h"
+#include "ops/device_info.h"
 #include "ops/dp.h"
 #include "ops/hub.h"
 #include "ops/image_files.h"
@@ -21,6 +23,7 @@
 #include "ops/pd_version.h"
 #include "ops/rom_switch.h"
 #include "ops/search.h"
+#include "ops/second_spi.h"
 #include "ops/unavailable.h"
 #include "ops/vmm6.h"
 #include "secure/functest.h"
@@ -126,20 +129,12 @@ uint32_t RunBeforeBanner(Tool& t, AfterLoad next) {
 const char* UnavailableFunction(const Tool& t) {
   const uint32_t cm = t.ControlMode;
   const RunSettings& s = t.set;
-  if ((cm & kFirmwareCheck) != kFirmwareCheck) {
-    if ((cm & 0x40200) == 0x40200 && (cm & kDeviceQuery)) return "2nd_SPI_Version";
-    if ((cm & kDeviceQuery) == 0 && (cm & kFileQuery) == 0 && (cm & kDeviceInfo))
-      return "Device_Information";
-  }
   const bool normal_path =
       (cm & (kDeviceQuery | kFileQuery | kDeviceInfo | kGpio | kRegister)) == 0 &&
       (cm & kFirmwareCheck) != kFirmwareCheck;
   if (!normal_path) return nullptr;
   if (s.CreateECDSASignOnly) return "CreateECDSASignOnly";
   if (s.SCYUpdateOnly) return "SCYUpdateOnly";
-  if (s.SecondSPIReadVerOnly || s.SecondSPIBackUpOnly || s.SecondSPIUpdateOnly ||
-      s.SecondSPIDumpOnly)
-    return "2nd_SPI";
   return nullptr;
 }
 
@@ -177,6 +172,7 @@ uint32_t DeviceQuery(Run& r, uint8_t d) {
   const uint32_t cm = t.ControlMode;
   Device dev(t.out, t.clock);
   if (SearchDevice(t, dev, d, 0, r.in_rom, 0) != 1) return 0;
+  if ((cm & 0x40200) == 0x40200) return SecondSpiGetVersion(t, dev, cm & 0xFF);
   switch (cm) {
     case 0x40010:
       return t.Pd[d].FwVersion;
@@ -207,6 +203,34 @@ uint32_t FileQuery(Tool& t, uint8_t d) {
     default:
       return 0;
   }
+}
+
+// Writes or checks a field of the information zone, in ROM code.
+uint32_t DeviceInfo(Run& r) {
+  Tool& t = r.t;
+  Device dev(t.out, t.clock);
+  if (SearchDevice(t, dev, 1, 0, r.in_rom, 0) != 1) return 0;
+  if (r.in_rom == 0) {
+    ResetToRom(t, dev, false);
+    dev.Close();
+    if (WaitRomDevice(t, dev, 1) != 1) return 0;
+  }
+  const auto code = static_cast<uint8_t>((t.ControlMode >> 8) & 0xFF);
+  if ((t.ControlMode & 0x100) == 0)
+    return CheckDeviceInfo(t, dev, 1, kDefaultFlashRow, code, t.DeviceInfoArg.data());
+  if (t.set.NeedMathChallenge) {
+    MathChallenge(dev, t.exe_dir, t.set.NeedMathChallenge, t.set.DbgMsg);
+    t.Pd[1].BinFlag = kChallengeBinFlag;
+    if (t.set.NeedMathChallenge & 0x80) {
+      LogPrint(t.out, "    Skip_Check_Math-Challenge-Bin_wsn\n");
+    } else if (t.Pd[1].CurVid != kChallengeVid) {
+      LogPrint(t.out, "\t Not_Math-Challenge-Bin_Or_VID_wsn_%X_%X\n", kChallengeBinFlag,
+               t.Pd[1].CurVid);
+      LockChallenge(dev, t.set.DbgMsg);
+      return 0;
+    }
+  }
+  return WriteDeviceInfo(t, dev, 1, kDefaultFlashRow, code, t.DeviceInfoArg.data());
 }
 
 uint32_t GpioDrive(Run& r) {
@@ -240,6 +264,28 @@ uint32_t RegisterAccess(Run& r, uint8_t d) {
     return t.set.RWRegEnable ? dev.WriteRegister(t.RegAccessAddress, t.RegAccessValue, true) : 0;
   LogPrint(t.out, "Access Mode Error.\n");
   return 0;
+}
+
+bool SecondSpiFunction(const RunSettings& s) {
+  return s.SecondSPIReadVerOnly || s.SecondSPIBackUpOnly || s.SecondSPIUpdateOnly ||
+         s.SecondSPIDumpOnly;
+}
+
+// The second-flash functions work on device slot 2, the second flash's PD
+// firmware, through the open device 1.
+uint32_t SecondSpi(Tool& t, Device& dev) {
+  const RunSettings& s = t.set;
+  LogPrint(t.out, "KMPDB_2nd_SPI_Use_Index_2, ForPD=%d, ForHub=%d\n", s.SecondSPIForPD,
+           s.SecondSPIForHub);
+  const Controller* chip = ControllerByChip(t.Pd[1].ChipCode());
+  if (!chip || !chip->second_spi) {
+    LogPrint(t.out, "Not_Support, PID=%04X, FWVer=%08X\n", t.Pd[1].ChipCode(), t.Pd[1].FwVersion);
+    return 0;
+  }
+  if (s.SecondSPIReadVerOnly) return SecondSpiGetVersion(t, dev, s.SecondSPIReadVerOnly);
+  if (s.SecondSPIBackUpOnly) return SecondSpiBackup(t, dev, s.SecondSPIBackUpOnly, kDefaultFlashRow);
+  if (s.SecondSPIUpdateOnly) return SecondSpiUpdate(t, dev, s.SecondSPIUpdateOnly, kDefaultFlashRow);
+  return SecondSpiDump(t, dev, s.SecondSPIDumpOnly, kDefaultFlashRow);
 }
 
 // Returns false when the run must end; `unlocked` tells whether to lock again.
@@ -355,6 +401,10 @@ bool DeviceStep(Run& r, uint8_t d) {
     r.result = I2cTestMode(dev, s.I2CTestOnly);
     return false;
   }
+  if (SecondSpiFunction(s)) {
+    r.result = SecondSpi(t, dev);
+    return false;
+  }
   return FlashFunction(r, dev, d);
 }
 
@@ -452,6 +502,8 @@ void Dispatch(Run& r, uint8_t d) {
     r.result = DeviceQuery(r, d);
   } else if (cm & kFileQuery) {
     r.result = FileQuery(t, d);
+  } else if (cm & kDeviceInfo) {
+    r.result = DeviceInfo(r);
   } else if (cm & kGpio) {
     r.result = GpioDrive(r);
   } else if (cm & kRegister) {

@@ -12,8 +12,10 @@ uint32_t SelectFirstFlash(Device& dev, bool echo);
 
 class SecondFlash {
  public:
-  // Prints "    Select_2nd_SPI" and selects the second flash.
-  SecondFlash(Device& dev, bool echo);
+  // Prints `line` and selects the second flash. A failed select is undone
+  // at the end only with `undo_failed_select` (it may have switched anyway).
+  SecondFlash(Device& dev, bool echo, const char* line = "    Select_2nd_SPI\n",
+              bool undo_failed_select = true);
   ~SecondFlash() { Restore(); }
   SecondFlash(const SecondFlash&) = delete;
   SecondFlash& operator=(const SecondFlash&) = delete;
@@ -26,6 +28,7 @@ class SecondFlash {
  private:
   Device& dev_;
   bool echo_;
+  bool undo_failed_select_;
   bool selected_ = false;
   bool restored_ = false;
 };
