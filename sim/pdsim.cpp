@@ -7,6 +7,7 @@
 
 #include "core/bytes.h"
 #include "sim/pd_copy.h"
+#include "sim/security_block.h"
 #include "sim/sim_config.h"
 
 namespace pdflash::sim {
@@ -32,7 +33,8 @@ std::string Usage() {
       "  pdsim load DIR ADDR FILE [--flash2] [--device N]\n"
       "                                   write FILE into the flash at ADDR, as a programmer\n"
       "                                   would (the board is power-cycled)\n"
-      "  pdsim show DIR                   print mode, IDs and the PD firmware copies\n"
+      "  pdsim show DIR                   print mode, IDs, the PD firmware copies and the\n"
+      "                                   security zone\n"
       "\n"
       "Numbers are hexadecimal. KEY=VALUE sets a key of the first device ([Device]);\n"
       "DeviceN.KEY=VALUE sets it for the N-th device (DeviceN section, N from 2), which\n"
@@ -48,7 +50,13 @@ std::string Usage() {
   u += "\n"
        "Files in DIR: device.ini; flash.bin and flash2.bin of [Device]; devN_flash.bin and\n"
        "devN_flash2.bin of [DeviceN]; state.ini, the volatile state (registers, challenge,\n"
-       "started firmware copy) kept between runs; deleting it power-cycles the board.\n";
+       "started firmware copy, install state) kept between runs; deleting it power-cycles\n"
+       "the board.\n"
+       "\n"
+       "The security block (identity C0) computes real P-256 and SHA-256. An install\n"
+       "(0x2BFE) ends in 80 | code: 1 bad title or addresses, 2 data digest differs from\n"
+       "the header, 3 signature does not verify with the header's key, 4 key hash differs\n"
+       "from ScyKeyHash, 5 a copy entry reads outside the signed data.\n";
   return u;
 }
 
@@ -276,8 +284,10 @@ int Show(const std::vector<std::string>& args, std::string& out, std::string& er
     // while the board stayed powered, else the copy the ROM would pick now).
     std::optional<uint32_t> booted_version;
     std::string booted_from;
+    uint32_t install_state = c.ScyState;
     for (const auto& [k, v] : IniEntries(state_lines, c.section)) {
       uint32_t x = 0;
+      if (k == "ScyState" && ParseHex(v, x)) install_state = x;
       if (k == "BootedVersion" && ParseHex(v, x)) booted_version = x;
       if (k == "BootedCopy") booted_from = v;
     }
@@ -302,6 +312,7 @@ int Show(const std::vector<std::string>& args, std::string& out, std::string& er
     out +=
         Format("  flash %X bytes, status %02X/%02X\n", c.FlashSize, c.FlashStatus, c.FlashStatus2);
     ShowCopies(flash1, out);
+    if (c.Identity == 0xC0) out += DescribeSecurityZone(flash1, install_state);
     if (c.Flash2Size) {
       out += Format("  second flash %X bytes, status %02X/%02X\n", c.Flash2Size, c.Flash2Status,
                     c.Flash2Status2);
