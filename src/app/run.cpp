@@ -23,6 +23,7 @@
 #include "ops/search.h"
 #include "ops/unavailable.h"
 #include "ops/vmm6.h"
+#include "secure/ecdsa.h"
 #include "secure/functest.h"
 
 namespace pdflash {
@@ -127,8 +128,6 @@ const char* UnavailableFunction(const Tool& t) {
       (cm & (kDeviceQuery | kFileQuery | kDeviceInfo | kGpio | kRegister)) == 0 &&
       (cm & kFirmwareCheck) != kFirmwareCheck;
   if (!normal_path) return nullptr;
-  if (s.CreateECDSASignOnly) return "CreateECDSASignOnly";
-  if (s.SCYUpdateOnly) return "SCYUpdateOnly";
   if (s.SecondSPIReadVerOnly || s.SecondSPIBackUpOnly || s.SecondSPIUpdateOnly ||
       s.SecondSPIDumpOnly)
     return "2nd_SPI";
@@ -331,6 +330,14 @@ bool DeviceStep(Run& r, uint8_t d) {
   }
   if (s.I2CTestOnly) {
     r.result = I2cTestMode(dev, s.I2CTestOnly);
+    return false;
+  }
+  if (s.CreateECDSASignOnly) {
+    r.result = CreateEcdsaImage(t, dev, s.CreateECDSASignOnly);
+    return false;
+  }
+  if (s.SCYUpdateOnly) {
+    r.result = UpdateEcdsaImage(t, dev, d, kDefaultFlashRow);
     return false;
   }
   return FlashFunction(r, dev, d);

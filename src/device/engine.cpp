@@ -151,6 +151,9 @@ uint32_t ModMult(Device& dev, const uint8_t* a, const uint8_t* b, uint8_t* out, 
                 nullptr, print);
 }
 
+// The private key, the nonce and every value that gives them away (d*r,
+// d*r + e, the inverse nonce) never reach the output: the engine traffic of
+// signing is not echoed, and `print` shows only the public values.
 uint32_t EcdsaSignP256(Device& dev, const HashFile& file, uint8_t* digest, const uint8_t* d,
                        uint8_t* k, uint8_t* r, uint8_t* s, bool print) {
   Output& out = dev.out;
@@ -160,13 +163,13 @@ uint32_t EcdsaSignP256(Device& dev, const HashFile& file, uint8_t* digest, const
     LogPrint(out, "In_Digest Error\n");
     return 0;
   }
-  if (IsEmptyValue(k)) GetTrng(dev, k, 32, print);
+  if (IsEmptyValue(k)) GetTrng(dev, k, 32, false);
   if (IsEmptyValue(k)) {
     LogPrint(out, "k Error\n");
     return 0;
   }
   uint8_t y1[32] = {};
-  EccPointMult(dev, kP256G, kP256G + 32, k, r, y1, print);
+  EccPointMult(dev, kP256G, kP256G + 32, k, r, y1, false);
   if (IsEmptyValue(r)) {
     LogPrint(out, "Out_Sig_r Error\n");
     return 0;
@@ -177,31 +180,26 @@ uint32_t EcdsaSignP256(Device& dev, const HashFile& file, uint8_t* digest, const
     return 0;
   }
   uint8_t t1[32] = {}, t2[32] = {}, ki[32] = {};
-  ModMult(dev, d, r, t1, print);
+  ModMult(dev, d, r, t1, false);
   if (IsEmptyValue(t1)) {
     LogPrint(out, "temp1 Error\n");
     return 0;
   }
-  if (print) Dump(dev, "    TEMP1", t1);
-  ModAdd(dev, t1, digest, t2, print);
+  ModAdd(dev, t1, digest, t2, false);
   if (IsEmptyValue(t2)) {
     LogPrint(out, "temp2 Error\n");
     return 0;
   }
-  if (print) {
-    Dump(dev, "    HASH ", digest);
-    Dump(dev, "    TEMP2", t2);
-  }
-  ModInv(dev, k, ki, print);
+  if (print) Dump(dev, "    HASH ", digest);
+  ModInv(dev, k, ki, false);
   if (IsEmptyValue(ki)) {
     LogPrint(out, "Qy2 Error\n");
     return 0;
   }
-  if (print) {
-    Dump(dev, "    K    ", k);
-    Dump(dev, "    Qy   ", ki);
-  }
-  const uint32_t result = ModMult(dev, ki, t2, s, print);
+  const uint32_t result = ModMult(dev, ki, t2, s, false);
+  std::memset(t1, 0, sizeof t1);
+  std::memset(t2, 0, sizeof t2);
+  std::memset(ki, 0, sizeof ki);
   if (IsEmptyValue(s)) {
     LogPrint(out, "Out_Sig_s Error\n");
     return 0;
