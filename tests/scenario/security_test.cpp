@@ -202,27 +202,34 @@ TEST(EcdsaImage, InstallStateMachineOutcomes) {
   }
 }
 
-TEST(EcdsaImage, CutAtAnyTransferOfAnUpdateFails) {
+TEST(EcdsaImage, CutAtAnyTransferOfAnUpdateOrDownloadFails) {
   SecureRig r;
   ASSERT_EQ(r.Create({Pattern(0x1800, 6)}), 1u);
-  ASSERT_EQ(r.Update(), 1u);
-  // From the update's first transfer (the write enable before the status
-  // write) to its last, counted from 1. A single failed transfer may be
-  // retried; a device that is gone from then on must end in FAIL.
-  const auto& log = r.board.log;
-  const size_t total = log.size();
-  const size_t first = Where(log, {kWriteStatus}).at(0);
-  ASSERT_GT(total, first + 100);
-  size_t cuts = 0;
-  for (size_t n = first; n <= total; n += (n < first + 10 || n + 10 > total) ? 1 : 29) {
-    SecureRig c({"UnplugAtTransfer=" + sim::HexText(static_cast<uint32_t>(n), 1)});
-    c.board.keep_log = false;
-    WriteBytes(c.p.File(kImage), r.Image());
-    EXPECT_EQ(c.Update(), 0u) << n;
-    EXPECT_THAT(c.p.out, HasSubstr("=  ZIRUR-ECDSA_Update_FAIL.  =\n")) << n;
-    ++cuts;
+  const std::vector<uint8_t> img = r.Image();
+  const std::string download = std::string("FuncTestOnly=85\nScyImgFilePath=") + kImage + "\n";
+  for (const bool update : {true, false}) {
+    SCOPED_TRACE(update ? "update" : "download");
+    ASSERT_EQ(update ? r.Update() : r.Run(download), 1u);
+    // From the operation's first flash transfer to its last, counted from 1.
+    // A single failed transfer may be retried; a device that is gone from
+    // then on must end in FAIL.
+    const auto& log = r.board.log;
+    const size_t total = log.size();
+    const size_t first = Where(log, {kFlashCommand, kReadData}).at(0);
+    ASSERT_GT(total, first + 100);
+    size_t cuts = 0;
+    for (size_t n = first; n <= total; n += (n < first + 10 || n + 10 > total) ? 1 : 29) {
+      SecureRig c({"UnplugAtTransfer=" + sim::HexText(static_cast<uint32_t>(n), 1)});
+      c.board.keep_log = false;
+      WriteBytes(c.p.File(kImage), img);
+      EXPECT_EQ(update ? c.Update() : c.Run(download), 0u) << n;
+      EXPECT_THAT(c.p.out, HasSubstr(update ? "=  ZIRUR-ECDSA_Update_FAIL.  =\n"
+                                            : "=    ZIRUR-Image_DL_Fail.    =\n"))
+          << n;
+      ++cuts;
+    }
+    EXPECT_GT(cuts, 30u);
   }
-  EXPECT_GT(cuts, 30u);
 }
 
 TEST(EcdsaImage, StalledEnginesTimeOut) {
@@ -279,6 +286,13 @@ TEST(EcdsaImage, DownloadEraseAndTheDeviceTests) {
   auto flash = r.board.Flash();
   EXPECT_TRUE(std::equal(five_k.begin(), five_k.end(), flash.begin() + 0x4F000));
   EXPECT_EQ(r.board.Register(0x2BFE), 0x00);
+
+  WriteFile(r.p.File("abc.txt"), "abc");
+  EXPECT_EQ(r.Run("FuncTestOnly=83\nHashFilePath=abc.txt\n"), 1u);
+  EXPECT_THAT(r.p.out, HasSubstr("    Original Length = 0x3\n    Example 3: Input File = abc.txt\n"
+                                 "    Modified Length = 0x40\n    Buf00 = 61 62 63 80 - 00 00 00 00\n"));
+  EXPECT_THAT(r.p.out, HasSubstr("    Buf20 = 00 00 00 00 - 00 00 00 00\nSHA Result"));
+  EXPECT_THAT(r.p.out, HasSubstr("SHA Result = ba7816bf8f01cfea-414140de5dae2223-b00361a396177a9c-b410ff61f20015ad\n"));
 
   EXPECT_EQ(r.Run("FuncTestOnly=89\n"), 0u);
   EXPECT_THAT(r.p.out, HasSubstr("## ZIRUR_HW_ECDSA_SIGN_EXE ##\n    Use_Time = 0m 0s\n"));
