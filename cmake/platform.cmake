@@ -15,3 +15,17 @@ else()
     target_compile_definitions(pdflash_platform PUBLIC PDFLASH_HAVE_LIBUSB=1)
   endif()
 endif()
+
+# The virtual device's security block computes its cryptography with
+# libgcrypt; nothing of the tool itself links it. Windows links it statically.
+if(WIN32)
+  find_path(GCRYPT_INCLUDE_DIR gcrypt.h REQUIRED)
+  find_library(GCRYPT_LIBRARY NAMES libgcrypt.a gcrypt REQUIRED)
+  find_library(GPG_ERROR_LIBRARY NAMES libgpg-error.a gpg-error REQUIRED)
+  target_include_directories(pdflash_sim PUBLIC ${GCRYPT_INCLUDE_DIR})
+  target_link_libraries(pdflash_sim PUBLIC ${GCRYPT_LIBRARY} ${GPG_ERROR_LIBRARY} ws2_32)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(GCRYPT REQUIRED IMPORTED_TARGET libgcrypt)
+  target_link_libraries(pdflash_sim PUBLIC PkgConfig::GCRYPT)
+endif()

@@ -9,6 +9,7 @@
 #include "core/bytes.h"
 #include "sim/companion_view.h"
 #include "sim/pd_copy.h"
+#include "sim/security_block.h"
 #include "sim/sim_config.h"
 
 namespace pdflash::sim {
@@ -36,7 +37,7 @@ std::string Usage() {
       "                                   would (the board is power-cycled)\n"
       "  pdsim show DIR                   print mode, IDs, the PD firmware copies (of both\n"
       "                                   flashes), the DP, hub and VMM6 firmware in the\n"
-      "                                   flash and the information zone\n"
+      "                                   flash, the information zone and the security zone\n"
       "\n"
       "Numbers are hexadecimal. KEY=VALUE sets a key of the first device ([Device]);\n"
       "DeviceN.KEY=VALUE sets it for the N-th device (DeviceN section, N from 2), which\n"
@@ -52,7 +53,13 @@ std::string Usage() {
   u += "\n"
        "Files in DIR: device.ini; flash.bin and flash2.bin of [Device]; devN_flash.bin and\n"
        "devN_flash2.bin of [DeviceN]; state.ini, the volatile state (registers, challenge,\n"
-       "started firmware copy) kept between runs; deleting it power-cycles the board.\n";
+       "started firmware copy, install state) kept between runs; deleting it power-cycles\n"
+       "the board.\n"
+       "\n"
+       "The security block (identity C0) computes real P-256 and SHA-256. An install\n"
+       "(0x2BFE) ends in 80 | code: 1 bad title or addresses, 2 data digest differs from\n"
+       "the header, 3 signature does not verify with the header's key, 4 key hash differs\n"
+       "from ScyKeyHash, 5 a copy entry reads outside the signed data.\n";
   return u;
 }
 
@@ -316,8 +323,10 @@ int Show(const std::vector<std::string>& args, std::string& out, std::string& er
     // while the board stayed powered, else the copy the ROM would pick now).
     std::optional<uint32_t> booted_version;
     std::string booted_from;
+    uint32_t install_state = c.ScyState;
     for (const auto& [k, v] : IniEntries(state_lines, c.section)) {
       uint32_t x = 0;
+      if (k == "ScyState" && ParseHex(v, x)) install_state = x;
       if (k == "BootedVersion" && ParseHex(v, x)) booted_version = x;
       if (k == "BootedCopy") booted_from = v;
     }
@@ -344,6 +353,7 @@ int Show(const std::vector<std::string>& args, std::string& out, std::string& er
     ShowCopies(flash1, out);
     out += DescribeCompanions(flash1);
     ShowInfoZone(flash1, out);
+    if (c.Identity == 0xC0) out += DescribeSecurityZone(flash1, install_state);
     if (c.Flash2Size) {
       out += Format("  second flash %X bytes, status %02X/%02X\n", c.Flash2Size, c.Flash2Status,
                     c.Flash2Status2);

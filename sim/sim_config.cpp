@@ -14,9 +14,12 @@ namespace {
 
 struct KeyEntry {
   KeyInfo info;
-  uint32_t DeviceConfig::*field;  // null for Mode and Location
+  uint32_t DeviceConfig::*field;  // null for Mode and text keys
   uint32_t max;
   int digits;  // width when written back
+  // Text keys: the field, and the most hex digits it takes (0: any text).
+  std::string DeviceConfig::*text;
+  size_t hex_digits;
 };
 
 constexpr uint32_t kMaxFlash = 0x1000000;  // 24-bit addresses
@@ -109,6 +112,31 @@ const std::vector<KeyEntry>& KeyTable() {
        &DeviceConfig::SpiMasterStall,
        0xFFFFFFFF,
        1},
+      {{"ScyKeyHash", "", "SHA-256 of the trusted public key x|y (64 hex digits); empty = any key"},
+       nullptr,
+       0,
+       0,
+       &DeviceConfig::ScyKeyHash,
+       64},
+      {{"ScyInstallSeconds", "5", "device seconds an image install stays busy"},
+       &DeviceConfig::ScyInstallSeconds,
+       0xFFFF,
+       1},
+      {{"ScyState", "0", "install state register 0x2BFE at power-on"},
+       &DeviceConfig::ScyState,
+       0xFF,
+       2},
+      {{"EccStall", "0", "1 = the ECC engine never reports ready"}, &DeviceConfig::EccStall, 1, 1},
+      {{"ShaStall", "0", "1 = the SHA-256 engine never reports done"},
+       &DeviceConfig::ShaStall,
+       1,
+       1},
+      {{"TrngSeed", "", "hex bytes that make the TRNG repeatable; empty = truly random"},
+       nullptr,
+       0,
+       0,
+       &DeviceConfig::TrngSeed,
+       64},
   };
   return table;
 }
@@ -201,6 +229,22 @@ bool SetDeviceKey(DeviceConfig& c, const std::string& key, const std::string& va
     c.Location = value;
     return true;
   }
+  if (entry->text) {
+    const bool hex = std::all_of(value.begin(), value.end(), [](char ch) {
+      return std::isxdigit(static_cast<unsigned char>(ch));
+    });
+    if (!hex || value.size() % 2 || value.size() > entry->hex_digits ||
+        (name == "ScyKeyHash" && !value.empty() && value.size() != 64)) {
+      error = name + " needs " +
+              (name == "ScyKeyHash" ? std::string("64 hex digits")
+                                    : "an even number of hex digits, at most " +
+                                          std::to_string(entry->hex_digits)) +
+              ", not '" + value + "'";
+      return false;
+    }
+    c.*(entry->text) = value;
+    return true;
+  }
   uint32_t v = 0;
   if (!ParseHex(value, v)) {
     error = name + " needs a hexadecimal number, not '" + value + "'";
@@ -222,6 +266,7 @@ std::string DeviceKeyText(const DeviceConfig& c, const std::string& key) {
   const std::string name = entry->info.name;
   if (name == "Mode") return c.mode == Mode::App ? "App" : "Rom";
   if (name == "Location") return c.Location;
+  if (entry->text) return c.*(entry->text);
   return HexText(c.*(entry->field), entry->digits);
 }
 

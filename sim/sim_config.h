@@ -46,9 +46,22 @@ struct ChallengeConfig {
   uint32_t ChallengeClient = 0;
 };
 
+// Keys of the security block (identity C0 only).
+struct SecurityConfig {
+  // SHA-256 of the trusted public key x|y, 64 hex digits; empty = any key.
+  std::string ScyKeyHash;
+  uint32_t ScyInstallSeconds = 5;
+  // Install state register 0x2BFE at power-on.
+  uint32_t ScyState = 0;
+  // 1 = that engine never reports ready.
+  uint32_t EccStall = 0, ShaStall = 0;
+  // Hex bytes that make the random numbers repeatable; empty = truly random.
+  std::string TrngSeed;
+};
+
 // One [Device], [Device2], ... section. Every number is hexadecimal in the
 // file. Each part model reads only its own group of keys.
-struct DeviceConfig : CoreConfig, SpiPortsConfig, ChallengeConfig {
+struct DeviceConfig : CoreConfig, SpiPortsConfig, ChallengeConfig, SecurityConfig {
   std::string section = "Device";
   int number = 1;  // 1 for [Device], N for [DeviceN]
 };

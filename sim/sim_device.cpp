@@ -23,10 +23,12 @@ SimDevice::SimDevice(Clock& clock, const DeviceConfig& config,
       ram_(0x10000, 0),
       spi_(*this, clock, config, config.Identity),
       challenge_(*this, config, config.number, challenge_set),
+      security_(*this, clock, spi_, config),
       register_owner_(0x10000, nullptr),
       transient_(0x10000, false) {
   Join(spi_);
   Join(challenge_);
+  if (config.Identity == 0xC0) Join(security_);
 }
 
 void SimDevice::Join(SimPart& part) {

@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "sim/challenge_unit.h"
+#include "sim/security_block.h"
 #include "sim/sim_config.h"
 #include "sim/sim_part.h"
 #include "sim/spi_flash.h"
@@ -76,6 +77,8 @@ class SimDevice final : private PartHost {
   // Answer the device expects for `challenge`.
   uint16_t ExpectedAnswer(uint16_t challenge) const { return challenge_.ExpectedAnswer(challenge); }
   SpiNorFlash& Flash() { return spi_.Flash(); }
+  // The security block (present on identity C0 only).
+  SecurityBlock* Security() { return config_.Identity == 0xC0 ? &security_ : nullptr; }
   SpiNorFlash* Flash2() { return spi_.Flash2(); }
   // The flash the vendor requests reach now (null: the port has no part).
   SpiNorFlash* SelectedFlash() { return spi_.Selected(); }
@@ -123,6 +126,7 @@ class SimDevice final : private PartHost {
   // The parts, in join order.
   SpiPorts spi_;
   ChallengeUnit challenge_;
+  SecurityBlock security_;  // joined on identity C0 only
   std::vector<SimPart*> parts_;
   std::array<SimPart*, 256> request_owner_{};
   std::array<SimPart*, 256> command_owner_{};

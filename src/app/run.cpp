@@ -24,8 +24,8 @@
 #include "ops/rom_switch.h"
 #include "ops/search.h"
 #include "ops/second_spi.h"
-#include "ops/unavailable.h"
 #include "ops/vmm6.h"
+#include "secure/ecdsa.h"
 #include "secure/functest.h"
 
 namespace pdflash {
@@ -122,20 +122,6 @@ uint32_t RunBeforeBanner(Tool& t, AfterLoad next) {
     default:
       return 0;
   }
-}
-
-// The functions whose operations this build lacks, refused before any device
-// is touched.
-const char* UnavailableFunction(const Tool& t) {
-  const uint32_t cm = t.ControlMode;
-  const RunSettings& s = t.set;
-  const bool normal_path =
-      (cm & (kDeviceQuery | kFileQuery | kDeviceInfo | kGpio | kRegister)) == 0 &&
-      (cm & kFirmwareCheck) != kFirmwareCheck;
-  if (!normal_path) return nullptr;
-  if (s.CreateECDSASignOnly) return "CreateECDSASignOnly";
-  if (s.SCYUpdateOnly) return "SCYUpdateOnly";
-  return nullptr;
 }
 
 // 1 = an update is needed, 3 = not needed.
@@ -401,6 +387,14 @@ bool DeviceStep(Run& r, uint8_t d) {
     r.result = I2cTestMode(dev, s.I2CTestOnly);
     return false;
   }
+  if (s.CreateECDSASignOnly) {
+    r.result = CreateEcdsaImage(t, dev, s.CreateECDSASignOnly);
+    return false;
+  }
+  if (s.SCYUpdateOnly) {
+    r.result = UpdateEcdsaImage(t, dev, d, kDefaultFlashRow);
+    return false;
+  }
   if (SecondSpiFunction(s)) {
     r.result = SecondSpi(t, dev);
     return false;
@@ -559,7 +553,6 @@ uint32_t RunPdflash(Platform& platform, BuildProfile build, int argc, char** arg
     LogPrint(t.out, "    Control_Mode_Default_PD1\n");
   }
   if (t.set.Checklibusb) CheckLegacyDriver(t);
-  if (const char* missing = UnavailableFunction(t)) return Finish(t, NotAvailable(t, missing));
 
   Run r{t, 0, 0};
   Dispatch(r, d);

@@ -4,14 +4,16 @@
 #include <cstring>
 
 #include "device/challenge.h"
+#include "device/engine.h"
 #include "device/mode.h"
 #include "device/registers.h"
 #include "flash/spi.h"
 #include "flash/verified.h"
 #include "image/checksum.h"
+#include "image/ecdsa_image.h"
 #include "ops/pd_backup.h"
-#include "ops/unavailable.h"
 #include "secure/base64_files.h"
+#include "secure/ecdsa.h"
 
 namespace pdflash {
 
@@ -65,6 +67,92 @@ uint32_t ReadThreeAddresses(Tool& t, Device& dev, uint8_t number) {
   return result;
 }
 
+// The firmware hashes the region 0x020000-0x02C800 of the flash.
+uint32_t HwShaTest(Tool& t, Device& dev, uint8_t number) {
+  const uint8_t region[8] = {0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0xC8, 0x00};
+  const bool dbg = t.set.DbgMsg != 0;
+  if (number == 0x87) {
+    LogPrint(t.out, "## ZIRUR_HW_SHA256_Set ##\n");
+    return CallSha256Set(dev, region, sizeof region, dbg);
+  }
+  LogPrint(t.out, "## ZIRUR_HW_SHA256_EXE ##\n");
+  CallSha256Exe(dev, region, sizeof region, dbg);
+  for (int i = 0; i < 10; ++i) {
+    t.clock.SleepMs(1000);
+    uint8_t v = 0;
+    if (dev.ReadRegister(reg::kShaControl, v, dbg) == 1 && (v & 0x04)) break;
+  }
+  uint8_t digest[32] = {};
+  const uint32_t result = dev.ReadRegisterBlock(reg::kShaDigest, digest, 32, dbg);
+  LogPrint(t.out, "SHA Result");
+  HexDump(t.out, digest, 32);
+  return result;
+}
+
+uint32_t HwVerifyTest(Tool& t, Device& dev, const uint8_t* descriptor) {
+  const bool dbg = t.set.DbgMsg != 0;
+  LogPrint(t.out, "## ZIRUR_HW_ECDSA_VERIFY_EXE ##\n");
+  CallSha256Set(dev, descriptor, 8, dbg);
+  CallEcdsaVerify(dev, descriptor, 32, dbg);
+  uint8_t v = 0;
+  uint32_t read = 0;
+  for (int i = 0; i < 10; ++i) {
+    t.clock.SleepMs(1000);
+    read = dev.ReadRegister(reg::kFwVerifyStatus, v, dbg);
+    if (read == 1 && v != 0) break;
+  }
+  if (v != 0)
+    LogPrint(t.out, (v & 1) ? "    HW_ECDSA_VERIFY_SUCCESS.\n" : "    HW_ECDSA_VERIFY_Fail_%02X.\n", v);
+  // No verdict counts as a failure too: the values show how far it got.
+  if (read == 1 && (v & 1)) return 1;
+  const struct {
+    uint16_t at;
+    const char* label;
+  } windows[] = {{reg::kShaDigest, "      SHA"},  {0x2DA0, "    SIG_R"}, {0x2DC0, "    SIG_S"},
+                 {0x2DE0, "    Pub_X"},         {0x2E00, "    Pub_Y"}, {0x2E20, "        W"},
+                 {0x2E40, "       U1"},         {0x2E60, "       U2"}, {0x2E80, "       Qx"},
+                 {0x2EA0, "       Qy"}};
+  for (const auto& w : windows) {
+    uint8_t b[32] = {};
+    if (dev.ReadRegisterBlock(w.at, b, 32, false) != 1) continue;
+    LogPrint(t.out, "%s", w.label);
+    HexDump(t.out, b, 32);
+  }
+  return 0;
+}
+
+uint32_t HwInstallTest(Tool& t, Device& dev, const uint8_t* descriptor) {
+  LogPrint(t.out, "## ZIRUR_SCY_UPD_TEST_EXE ##\n");
+  uint8_t v = 0;
+  uint32_t read = dev.ReadRegister(reg::kScyState, v, true);
+  if (v >= 0x01 && v <= 0x7F) {
+    LogPrint(t.out, "    SCY_UPD_FSM_Busy.\n");
+    return 0;
+  }
+  CallScyUpdate(dev, descriptor, 32, t.set.DbgMsg != 0);
+  for (int i = 0; i < 100; ++i) {
+    t.clock.SleepMs(3000);
+    read = dev.ReadRegister(reg::kScyState, v, true);
+    if (read == 1 && (v & 0x80)) break;
+  }
+  return read;
+}
+
+uint32_t HwScyTest(Tool& t, Device& dev, uint8_t number) {
+  const uint32_t start = TimeOfDaySeconds(t.out);
+  uint8_t descriptor[32];
+  EcdsaRegionDescriptor(kEcdsaDataFlash, 0x6F000, kEcdsaSignatureFlash, descriptor);
+  uint32_t result = 0;
+  if (number == 0x89)
+    LogPrint(t.out, "## ZIRUR_HW_ECDSA_SIGN_EXE ##\n");
+  else if (number == 0x8A)
+    result = HwVerifyTest(t, dev, descriptor);
+  else
+    result = HwInstallTest(t, dev, descriptor);
+  PrintUseTime(t.out, start);
+  return result;
+}
+
 }  // namespace
 
 uint32_t RunFunctionTest(Tool& t, Device* link, uint8_t number) {
@@ -97,17 +185,25 @@ uint32_t RunFunctionTest(Tool& t, Device* link, uint8_t number) {
         return CheckFlashSize(dev, t.set, 0, 0, 1);
       case 0x92:
         return MathChallenge(dev, t.exe_dir, t.set.NeedMathChallenge, t.set.DbgMsg);
-      case 0x83:
+      case 0x83: {
+        uint8_t digest[32] = {};
+        return Sha256FromBinFile(dev, HashFile{t.cwd, t.set.HashFilePath}, digest);
+      }
       case 0x84:
+        return CreateEcdsaImage(t, dev, 1);
       case 0x85:
+        return DownloadEcdsaImage(t, dev, 1, 0);
       case 0x87:
       case 0x88:
+        return HwShaTest(t, dev, number);
       case 0x89:
       case 0x8A:
       case 0x8B:
+        return HwScyTest(t, dev, number);
       case 0x8C:
+        return EraseScyZone(t, dev, 1, 0);
       case 0x8D:
-        return NotAvailable(t, "Security_IC_Test");
+        return UpdateEcdsaImage(t, dev, 1, 0);
       default:
         break;
     }

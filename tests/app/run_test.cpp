@@ -200,13 +200,5 @@ TEST(Run, DeviceLessSearchReportsNoDevice) {
   EXPECT_TRUE(Has(p.out, "Return_Value = 0x0\n"));
 }
 
-TEST(Run, UnbuiltFunctionsAreRefusedBeforeAnyDeviceAccess) {
-  Program p;
-  p.Settings(std::string(kIds) + "SCYUpdateOnly=1\n");
-  EXPECT_EQ(p.Run(), 0u);
-  EXPECT_TRUE(Has(p.out, "    Not_Available_In_This_Build: SCYUpdateOnly\n"));
-  EXPECT_FALSE(Has(p.out, "DeviceNotFound"));
-}
-
 }  // namespace
 }  // namespace pdflash
