@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/bytes.h"
+#include "sim/gadget.h"
 #include "sim/pd_copy.h"
 #include "sim/sim_config.h"
 
@@ -33,6 +34,8 @@ std::string Usage() {
       "                                   write FILE into the flash at ADDR, as a programmer\n"
       "                                   would (the board is power-cycled)\n"
       "  pdsim show DIR                   print mode, IDs and the PD firmware copies\n"
+      "  pdsim gadget DIR                 serve the board on a USB device controller\n"
+      "                                   (Linux, root; pdsim gadget --help)\n"
       "\n"
       "Numbers are hexadecimal. KEY=VALUE sets a key of the first device ([Device]);\n"
       "DeviceN.KEY=VALUE sets it for the N-th device (DeviceN section, N from 2), which\n"
@@ -326,6 +329,7 @@ int RunPdsim(const std::vector<std::string>& args, std::string& out, std::string
   if (cmd == "init") return Init(args, out, err);
   if (cmd == "load") return Load(args, out, err);
   if (cmd == "show") return Show(args, out, err);
+  if (cmd == "gadget") return RunGadget({args.begin() + 1, args.end()}, out, err);
   err = "pdsim: unknown command '" + cmd + "'\n" + Usage();
   return 2;
 }
