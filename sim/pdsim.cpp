@@ -8,6 +8,7 @@
 
 #include "core/bytes.h"
 #include "sim/companion_view.h"
+#include "sim/gadget.h"
 #include "sim/pd_copy.h"
 #include "sim/security_block.h"
 #include "sim/sim_config.h"
@@ -38,6 +39,8 @@ std::string Usage() {
       "  pdsim show DIR                   print mode, IDs, the PD firmware copies (of both\n"
       "                                   flashes), the DP, hub and VMM6 firmware in the\n"
       "                                   flash, the information zone and the security zone\n"
+      "  pdsim gadget DIR                 serve the board on a USB device controller\n"
+      "                                   (Linux, root; pdsim gadget --help)\n"
       "\n"
       "Numbers are hexadecimal. KEY=VALUE sets a key of the first device ([Device]);\n"
       "DeviceN.KEY=VALUE sets it for the N-th device (DeviceN section, N from 2), which\n"
@@ -378,6 +381,7 @@ int RunPdsim(const std::vector<std::string>& args, std::string& out, std::string
   if (cmd == "init") return Init(args, out, err);
   if (cmd == "load") return Load(args, out, err);
   if (cmd == "show") return Show(args, out, err);
+  if (cmd == "gadget") return RunGadget({args.begin() + 1, args.end()}, out, err);
   err = "pdsim: unknown command '" + cmd + "'\n" + Usage();
   return 2;
 }

@@ -88,13 +88,18 @@ std::string SimDevice::Path() const {
   return buf;
 }
 
+bool SimDevice::NextTransferFails(uint32_t generation) {
+  const uint32_t n = transfers_ + 1;
+  if (unplugged_ || (config_.UnplugAtTransfer && n >= config_.UnplugAtTransfer)) return true;
+  if (generation != generation_ || !Present()) return true;
+  return config_.FailTransfer && n == config_.FailTransfer;
+}
+
 bool SimDevice::Transfer(uint32_t generation, const SetupPacket& setup, uint8_t* data) {
+  const bool fails = NextTransferFails(generation);
   ++transfers_;
   if (config_.UnplugAtTransfer && transfers_ >= config_.UnplugAtTransfer) unplugged_ = true;
-  if (unplugged_) return false;
-  if (generation != generation_ || !Present()) return false;
-  if (config_.FailTransfer && transfers_ == config_.FailTransfer) return false;
-  return Dispatch(setup, data);
+  return !fails && Dispatch(setup, data);
 }
 
 bool SimDevice::Dispatch(const SetupPacket& s, uint8_t* data) {

@@ -60,6 +60,9 @@ class SimDevice final : private PartHost {
   // One control transfer from a handle opened at `generation`. Counts the
   // transfer, applies injected faults and runs the request.
   bool Transfer(uint32_t generation, const SetupPacket& setup, uint8_t* data);
+  // Whether the next transfer fails whatever it carries (a bus-level fault or
+  // a dead handle); a transport that must stall before the data stage asks.
+  bool NextTransferFails(uint32_t generation);
   uint32_t TransferCount() const { return transfers_; }
   bool Unplugged() const { return unplugged_; }
 
