@@ -98,7 +98,8 @@ TEST(DeviceInfo, ClearThenCheckAndPdsimShow) {
   ASSERT_EQ(sim::RunPdsim({"show", r.board.dir()}, out, err), 0) << err;
   EXPECT_THAT(out, HasSubstr("zone at 03F000:\n    serial number         \"SN-0042\"\n"
                              "    product string        (erased)\n"));
-  EXPECT_THAT(out, HasSubstr("FFFF\n  second flash 40000 bytes, status 00/00\n  PD copy 1 at "
+  EXPECT_THAT(out, HasSubstr("    bcdDevice             FFFF\n"));
+  EXPECT_THAT(out, HasSubstr("  second flash 40000 bytes, status 00/00\n  PD copy 1 at "
                              "020000: valid, version 0E.02.03.00"));
 }
 
