@@ -60,7 +60,17 @@ gadget_stop() {
   cat "/work/$1.gadget.log"
 }
 
+# Without root: a clear line, nothing left in configfs.
+echo "@@ begin noroot"
+mkdir -p /etc
+printf 'root:x:0:0::/:/bin/sh\ntester:x:1000:1000::/tmp:/bin/sh\n' >/etc/passwd
+printf 'root:x:0:\ntester:x:1000:\n' >/etc/group
+su -s /bin/sh tester -c "./pdsim gadget /work/main"
+echo "@@ end noroot rc=$? left=$(ls /sys/kernel/config/usb_gadget | wc -l)"
+
 gadget_start main
+d=/sys/bus/usb/devices/1-1
+echo "@@ host sees class $(cat $d/bDeviceClass) bcdDevice $(cat $d/bcdDevice) USB$(cat $d/version) interface class $(cat $d/1-1:1.0/bInterfaceClass)"
 run f0-before /F0
 run wrreg /WRREG 3000 5A
 run rdreg /RDREG 3000

@@ -173,6 +173,10 @@ show() { "$build/pdsim" show "$work/out/$1"; }
 norm() { tr -d '\r' | grep -v -e '^ToolPath' -e '^WorkingDir' -e 'LocalTime' -e '^@@'; }
 as_modelled() { [ "$(log "$1" | norm)" = "$(norm <"$work/ref/$1.log")" ]; }
 
+check "without root: a clear line, exit code 1, no gadget left" \
+  eval 'has noroot "pdsim gadget: no permission to create a gadget in /sys/kernel/config/usb_gadget" && grep -q "^@@ end noroot rc=1 left=0" "$work/console.log"'
+check "the host sees a Billboard device (class 11) with the board's bcdDevice 0100" \
+  grep -q "^@@ host sees class 11 bcdDevice 0100 .* interface class 11" "$work/console.log"
 check "discovery and /F0 over usbfs: 0E.01.01.00" \
   eval '[ "$(rc f0-before)" = 255 ] && has f0-before "KMPDx:2109/0107, Version:0E.01.01.00" && has f0-before "Return_Value = 0xE010100"'
 check "the console of /F0, /WRREG, /RDREG, /F0 after the update and the stalled /F0 is the modelled run's" \
