@@ -81,7 +81,8 @@ smoke() {
 
 smoke linux tar.gz ""
 mkdir -p "$WINEPREFIX"
-wineserver -p
-wine_started=1
+# Keep one wine server for all runs; one already serving this prefix is used
+# as it is and left running.
+if wineserver -p 2>/dev/null; then wine_started=1; fi
 wine wineboot -u </dev/null >/dev/null 2>&1 || true
 smoke windows zip .exe
