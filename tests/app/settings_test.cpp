@@ -58,20 +58,6 @@ TEST(LoadSettings, IdsReachTheDeviceRecords) {
   EXPECT_EQ(f.t.set.TargetPDVer, 0xFFu);
 }
 
-// A value is never cut to its field: each field's largest value is taken,
-// one more is refused.
-TEST(LoadSettings, ValuesUpToTheFieldWidth) {
-  ToolFixture f;
-  ASSERT_TRUE(Load(f, "PD1Bin=fw.bin\nDbgMsg=0\nUSBSetAddress=FF\nWinMsg=FFFFFFFF\nPD1VID3=FFFF\n"));
-  EXPECT_EQ(f.t.set.USBSetAddress, 0xFF);
-  EXPECT_EQ(f.t.set.WinMsg, 0xFFFFFFFFu);
-  EXPECT_EQ(f.t.set.PD1VID3, 0xFFFF);
-  for (const char* line : {"USBSetAddress=1FF\n", "PD1VID3=10000\n", "WinMsg=-1\n"}) {
-    ToolFixture g;
-    EXPECT_FALSE(Load(g, std::string("PD1Bin=fw.bin\n") + line)) << line;
-  }
-}
-
 TEST(LoadSettings, SwitchClearsFileFunctions) {
   ToolFixture f;
   ASSERT_TRUE(Load(f, "PD1Bin=fw.bin\nBackUpOnly=1\nFlashDumpOnly=8\nQCModeOnly=3\n", {"/CKFW"}));

@@ -48,8 +48,9 @@ TEST(Backup, FilesAndCopyLines) {
 }
 
 // A failed read ends the reading; what was read is kept at full size, with
-// filler after it, under the partial names, and the operation fails.
-TEST(BackupDump, ReadFailureStillWritesTheFiles) {
+// filler after it, under the partial names beside the previous good files,
+// and the operation fails.
+TEST(BackupDump, ReadFailureKeepsPartialDataAndThePreviousFiles) {
   struct Case {
     std::string settings;
     size_t read;  // the read request that fails
@@ -59,8 +60,11 @@ TEST(BackupDump, ReadFailureStillWritesTheFiles) {
     const char* file;
   };
   for (const Case& c :
-       {Case{"BackUpOnly=1\n", 100, "Read_Data_FAIL\nProtection : SPI_Backup_Read_Fail.\n", 0x20000,
-             0x20000, 0x00, "PDFWBackupAll.partial.bin"},
+       {Case{"BackUpOnly=1\n", 100,
+             "Read_Data_FAIL\nProtection : SPI_Backup_Read_Fail.\n\r                    \r"
+             "    Partial_Data_Kept: PDFWBackup.partial.bin\n"
+             "    Partial_Data_Kept: PDFWBackupAll.partial.bin\n",  // zeros pass no copy's CRC
+             0x20000, 0x20000, 0x00, "PDFWBackupAll.partial.bin"},
         // The piece's own progress line comes between the failure and the refusal.
         Case{"FlashDumpOnly=4\n", 64,
              "\r    reading...00%Read_Data_FAIL\n\r    reading...00%Protection : "
@@ -71,7 +75,11 @@ TEST(BackupDump, ReadFailureStillWritesTheFiles) {
     Rig uncut;
     ASSERT_EQ(uncut.Run(c.settings), 1u) << uncut.p.out;
     Rig r({"FailTransfer=" + Hex(uint32_t(Where(uncut.board.log, {kReadData}).at(c.read) + 1))});
+    for (const char* f : {"PDFWBackup.bin", "PDFWBackupAll.bin", "PDFlash1Dump.bin"})
+      WriteFile(r.p.File(f), "previous");
     EXPECT_EQ(r.Run(c.settings), 0u) << r.p.out;
+    for (const char* f : {"PDFWBackup.bin", "PDFWBackupAll.bin", "PDFlash1Dump.bin"})
+      EXPECT_EQ(ReadFile(r.p.File(f)), "previous");
     EXPECT_THAT(r.p.out, HasSubstr(c.lines));
     EXPECT_THAT(r.p.out, HasSubstr("_FAIL.  "));
     auto expected = Slice(r.before, c.from, c.size);
