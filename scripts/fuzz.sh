@@ -18,7 +18,7 @@ targets=("$@")
 
 PDFLASH_CLANG=1 ./scripts/setup.sh
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ \
   -DPDFLASH_SANITIZE=address,undefined -DPDFLASH_FUZZ=ON \
   -DPDFLASH_BENCH=OFF -DPDFLASH_WERROR=ON >/dev/null
 cmake --build build-asan -j"$(nproc)" --target mkfirmware pdsim pdflash \
@@ -64,7 +64,6 @@ cp examples/Challenge.ini "$seeds/challenge/example"
 "$root/pdsim" init "$work/board" >/dev/null
 "$root/pdsim" load "$work/board" 20000 "$(ls "$work"/fw/pd_*.bin | head -1)" >/dev/null
 cp "$work/board/device.ini" "$seeds/sim_files/device_ini"
-cp build-asan/Challenge.ini "$work/" 2>/dev/null || true
 (cd "$work" && PDFLASH_SIM=board "$root/pdflash" /F0 >/dev/null 2>&1) || true
 if [ -f "$work/board/state.ini" ]; then
   { cat "$work/board/device.ini"; printf '\0'; cat "$work/board/state.ini"; } >"$seeds/sim_files/with_state"

@@ -56,7 +56,7 @@ class RealClock final : public Clock {
  private:
   void WaitUntil(int64_t deadline_ns);
   int64_t margin_ns_;
-  void* timer_ = nullptr;  // the waitable timer on Windows
+  [[maybe_unused]] void* timer_ = nullptr;  // the waitable timer on Windows
 };
 
 // Time is a counter that only the tool's own waits advance; a 100 s timeout

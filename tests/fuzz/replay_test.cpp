@@ -41,16 +41,22 @@ std::vector<Replay> Inputs() {
       {"cmdline", "running_version", "/F0", "Return_Value = 0x"},
       {"pd_file", "update", '\0' + fw, "PD_FW_Update_PASS"},
       {"pd_file", "read_version", '\1' + fw, "0E.01.02.00"},
-      {"companion", "dp_file_too_short", std::string("\0\2\0\0", 4), "DP1Bin"},
+      {"companion", "dp_file_too_short", std::string("\0\2\0\0", 4), "DP[1] Bin Version is 00.00.00.00"},
       {"base64", "encode", std::string("\0hello\n", 7), "aGVsbG8"},
-      {"challenge", "example_file", Example("Challenge.ini"), "Function_Test_0x04"},
-      {"sim_files", "blank_board", "[Device]\nIdentity=C0\n", "Return_Value"},
+      {"challenge", "example_file", Example("Challenge.ini"), "Coeficient_Test,  Client"},
+      {"sim_files", "blank_board", "[Device]\nIdentity=C0\n", "identity C0"},
   };
   std::error_code ec;
-  for (const auto& target : fs::directory_iterator(fs::path(PDFLASH_SOURCE_DIR) / "fuzz/regressions", ec))
-    for (const auto& file : fs::directory_iterator(target.path(), ec))
+  for (const auto& target :
+       fs::directory_iterator(fs::path(PDFLASH_SOURCE_DIR) / "fuzz/regressions", ec)) {
+    if (!target.is_directory()) continue;
+    for (const auto& file : fs::directory_iterator(target.path(), ec)) {
+      if (!file.is_regular_file() || file.path().filename() == "README.md") continue;
+      const auto bytes = ReadBytes(file.path().string());
       inputs.push_back({target.path().filename().string(), file.path().filename().string(),
-                        ReadFile(file.path().string()), ""});
+                        std::string(bytes.begin(), bytes.end()), ""});
+    }
+  }
   return inputs;
 }
 

@@ -40,6 +40,32 @@ TEST(RealPlatform, UnknownDeviceNotFoundBusyWaitSpinsHostKnowsItsOwnFile) {
   EXPECT_TRUE(host.IsDirectory(exe.parent_path().string()));
 }
 
+// The real clock's waits sleep for most of their time, so they must still
+// never return early, neither the pacing waits nor the sleeps, however the
+// spin margin has adapted.
+TEST(RealClock, WaitsNeverReturnEarly) {
+  using std::chrono::microseconds;
+  using std::chrono::steady_clock;
+  RealClock clock;
+  for (int round = 0; round < 3; ++round) {
+    for (int32_t us : {0, 1, 20, 150, 999, 1000, 2500, 5000}) {
+      const auto start = steady_clock::now();
+      clock.BusyWaitUs(us);
+      EXPECT_GE(steady_clock::now() - start, microseconds(us)) << us << " us";
+    }
+    for (uint32_t ms : {0u, 1u, 3u, 20u}) {
+      const auto start = steady_clock::now();
+      clock.SleepMs(ms);
+      EXPECT_GE(steady_clock::now() - start, microseconds(ms * 1000)) << ms << " ms";
+    }
+    const uint64_t before = clock.NowUs();
+    clock.BusyWaitUs(2000);
+    EXPECT_GE(clock.NowUs() - before, 2000u);
+    EXPECT_GE(clock.SpinMarginNs(), 20000);
+    EXPECT_LE(clock.SpinMarginNs(), 50000000);
+  }
+}
+
 #ifdef _WIN32
 TEST(RealHost, RunsHiddenInTheFolderGivenProbesPathsAndPostsMessages) {
   RealHost host;
