@@ -111,8 +111,8 @@ StagedFile::~StagedFile() {
   fs::remove(ResolveIn(folder_, name_ + ".tmp"), ec);
 }
 
-bool StagedFile::Open() {
-  f_ = OpenIn(folder_, name_ + ".tmp", "wb");
+bool StagedFile::Open(const char* mode) {
+  f_ = OpenIn(folder_, name_ + ".tmp", mode);
   failed_ = f_ == nullptr;
   return f_ != nullptr;
 }

@@ -54,8 +54,9 @@ class StagedFile {
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
-  // Creates the temporary; false when it cannot be created.
-  bool Open();
+  // Creates the temporary ("w" for a text file); false when it cannot be
+  // created.
+  bool Open(const char* mode = "wb");
   // Appends n bytes; a failed write is remembered for Commit and Keep.
   void Write(const void* data, size_t n);
   // Closes and renames over the real name; false (and nothing replaced)

@@ -127,4 +127,13 @@ void PrintResultBox(Output& out, const char* middle) {
   LogPrint(out, "===========================\n");
 }
 
+bool PlaceOutput(Output& out, StagedFile& file, bool complete) {
+  if (complete ? file.Commit() : file.KeepPartial()) {
+    if (!complete) LogPrint(out, "    Partial_Data_Kept: %s\n", file.PartialName().c_str());
+    return true;
+  }
+  PrintWriteFailure(out, file.name());
+  return false;
+}
+
 }  // namespace pdflash

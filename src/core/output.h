@@ -50,6 +50,12 @@ void AddProgress(Output& out, uint32_t points);
 // The one line for an output file that could not be written completely.
 void PrintWriteFailure(Output& out, const std::string& name);
 
+class StagedFile;
+// Puts a finished output in place, or keeps what there is under a name that
+// says it is partial; the previous file of that name stays either way.
+// False (with the write-failure line) when the file could not be written.
+bool PlaceOutput(Output& out, StagedFile& file, bool complete);
+
 // " = 0001..-....\n" for 8, 16, 24 or 32 bytes.
 void HexDump(Output& out, const uint8_t* bytes, size_t length);
 

@@ -105,11 +105,13 @@ void PrintField(Tool& t, const uint8_t* zone, const DeviceInfoField& f) {
 }
 
 void WriteBbInfo(Tool& t, const uint8_t* zone) {
-  // A file that cannot be created is skipped.
-  if (FILE* f = t.Open("BBInfo.Txt", "w")) {
-    std::fputs(BbInfoText(zone).c_str(), f);
-    std::fclose(f);
-  }
+  // A file that cannot be created is skipped; one that cannot be written
+  // whole is named, and the previous one stays.
+  StagedFile f(t.cwd, "BBInfo.Txt");
+  if (!f.Open("w")) return;
+  const std::string text = BbInfoText(zone);
+  f.Write(text.data(), text.size());
+  if (!f.Commit()) PrintWriteFailure(t.out, f.name());
 }
 
 }  // namespace

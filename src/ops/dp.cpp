@@ -206,16 +206,14 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
   LogPrint(t.out, "\nDP_FW_Backup_Start...\n");
   const uint8_t opcode = FlashRow(row).Read;
   std::vector<uint8_t> buf(kDpAreaA, 0);
-  FILE* one = t.Open("DPFWBackup.bin", "wb");
-  if (!one) {
+  StagedFile one(t.cwd, "DPFWBackup.bin"), all(t.cwd, "DPFWBackupAll.bin");
+  if (!one.Open()) {
     LogPrint(t.out, "Protection : DPBk1_Open_Fail.\n");
     Banner(t, "=    DP_FW_Backup_FAIL.   =\n");
     return 0;
   }
-  FILE* all = t.Open("DPFWBackupAll.bin", "wb");
-  if (!all) {
+  if (!all.Open()) {
     LogPrint(t.out, "Protection : DPBk2_Open_Fail.\n");
-    std::fclose(one);
     Banner(t, "=    DP_FW_Backup_FAIL.   =\n");
     return 0;
   }
@@ -230,7 +228,7 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
   else
     LogPrint(t.out, "    Should_Be_KMDPB.\n");
 
-  uint32_t result = 0;
+  uint32_t result = 0, read = 0;
   for (uint32_t o = 0; o < l.region; o += 32) {
     result = SpiReadData(dev, opcode, l.base + o, o, 32, buf.data());
     if (o % 0x400 == 0)
@@ -239,16 +237,22 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
       LogPrint(t.out, "Protection : SPI_Backup_Read_Fail.\n");
       break;
     }
+    read += 32;
   }
   LogPrint(t.out, "%s", kWipeLine);
-  if (Crc16Trailer(buf.data(), l.image_size)) LogPrint(t.out, "    Firmware_1_OK ...\n");
-  if (Crc16Trailer(buf.data() + l.copy2_offset, l.image_size))
+  // Unread bytes are zeros, and zeros can pass a CRC: a copy counts only when
+  // every byte of it came from the flash.
+  const bool all_read = read == l.region;
+  if (l.image_size <= read && Crc16Trailer(buf.data(), l.image_size))
+    LogPrint(t.out, "    Firmware_1_OK ...\n");
+  if (l.copy2_offset + l.image_size <= read &&
+      Crc16Trailer(buf.data() + l.copy2_offset, l.image_size))
     LogPrint(t.out, "    Firmware_2_OK ...\n");
-  // What was read is written even after a failed read.
-  const bool one_ok = std::fwrite(buf.data(), 1, l.image_size, one) == l.image_size;
-  const bool all_ok = std::fwrite(buf.data(), 1, l.region, all) == l.region;
-  const bool closed = std::fclose(one) == 0;
-  if (std::fclose(all) != 0 || !closed || !one_ok || !all_ok) result = 0;
+  // What was read is kept, under a partial name when a read failed.
+  one.Write(buf.data(), l.image_size);
+  all.Write(buf.data(), l.region);
+  const bool first_written = PlaceOutput(t.out, one, all_read);
+  if (!PlaceOutput(t.out, all, all_read) || !first_written) result = 0;
   Banner(t, result == 1 ? "=    DP_FW_Backup_PASS.   =\n" : "=    DP_FW_Backup_FAIL.   =\n");
   return result;
 }

@@ -27,18 +27,6 @@ uint32_t BackupImageSize(uint16_t pid) {
   return chip ? chip->backup_size : kPdCopyArea;
 }
 
-// Puts a finished output in place, or keeps what there is under a name that
-// says it is partial; the previous file of that name stays either way.
-// False when the file could not be written.
-bool Finish(Tool& t, StagedFile& file, bool complete) {
-  if (complete ? file.Commit() : file.KeepPartial()) {
-    if (!complete) LogPrint(t.out, "    Partial_Data_Kept: %s\n", file.PartialName().c_str());
-    return true;
-  }
-  PrintWriteFailure(t.out, file.name());
-  return false;
-}
-
 // Reads size bytes from flash address 0 in 32-byte pieces with the reading
 // line; stops at the first failed piece unless told to go on. Returns the
 // last piece's result (0 for an empty range); `all_read` whether every piece
@@ -75,7 +63,7 @@ bool DumpToFile(Tool& t, Device& dev, uint8_t row, const char* name, uint32_t si
   if (!all_read) result = 0;
   LogPrint(t.out, "    Write_to_File: %s\n", name);
   file.Write(buf.data(), size);
-  if (!Finish(t, file, result == 1)) result = 0;
+  if (!PlaceOutput(t.out, file, result == 1)) result = 0;
   return true;
 }
 
@@ -116,8 +104,8 @@ uint32_t PdFwBackup(Tool& t, Device& dev, uint8_t d, uint8_t row) {
     // What was read is kept even after a failed read, beside the last good backup.
     one.Write(buf.data(), n);
     all.Write(buf.data(), kPdBackupArea);
-    const bool first_written = Finish(t, one, all_read);
-    const bool written = Finish(t, all, all_read) && first_written;
+    const bool first_written = PlaceOutput(t.out, one, all_read);
+    const bool written = PlaceOutput(t.out, all, all_read) && first_written;
     if (!written) result = 0;
     if (all_read && written) {
       if (t.set.PDVMM6ShareSPI) result = Vmm6Update(t, dev, 0, row);

@@ -30,8 +30,8 @@ uint32_t Vmm6Box(Tool& t, uint32_t result) {
 }
 
 uint32_t Vmm6Backup(Tool& t, Device& dev, uint8_t opcode, std::vector<uint8_t>& buf) {
-  FILE* f = t.Open("BackUpVMM6.bin", "wb");
-  if (!f) {
+  StagedFile f(t.cwd, "BackUpVMM6.bin");
+  if (!f.Open()) {
     LogPrint(t.out, "    BackUpVMM.bin_Open_Error\n");
     return Vmm6Box(t, 0);
   }
@@ -46,9 +46,9 @@ uint32_t Vmm6Backup(Tool& t, Device& dev, uint8_t opcode, std::vector<uint8_t>& 
     }
   }
   LogPrint(t.out, "\r                \r");
-  // What was read is kept, as the other backups do.
-  const bool written = std::fwrite(buf.data(), 1, kVmm6Area, f) == kVmm6Area;
-  if (std::fclose(f) != 0 || !written) result = 0;
+  // What was read is kept, under a partial name when a read failed.
+  f.Write(buf.data(), kVmm6Area);
+  if (!PlaceOutput(t.out, f, result == 1)) result = 0;
   return Vmm6Box(t, result);
 }
 
