@@ -32,6 +32,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Seeds: the example files, example firmware and a virtual board's files.
+mkdir -p "$work/fw"
 "$root/mkfirmware" "$work/fw" >/dev/null
 ids=$'PD1VID=2109\nPD1PID=0107\nPD1RomVID=2109\nPD1RomPID=1107\n'
 cp examples/Setting.ini "$seeds/settings/example"
