@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "core/bytes.h"
 #include "sim/pd_copy.h"
@@ -277,7 +278,11 @@ StateEntries SimDevice::SaveState() const {
   }
   for (const SimPart* part : parts_) part->SaveState(out);
   for (uint32_t a = 0; a < ram_.size(); ++a)
-    if (ram_[a] && !transient_[a]) out.emplace_back("R" + HexText(a, 4), HexText(ram_[a], 2));
+    if (ram_[a] && !transient_[a]) {
+      std::string key = "R";  // not "R" + ...: g++ 12 warns falsely about that at -O3
+      key += HexText(a, 4);
+      out.emplace_back(std::move(key), HexText(ram_[a], 2));
+    }
   return out;
 }
 

@@ -91,6 +91,22 @@ TEST(BackupDump, ReadFailureKeepsPartialDataAndThePreviousFiles) {
   }
 }
 
+// The DP converter's backup inside the PD backup keeps the previous files the same way.
+TEST(BackupDump, DpBackupReadFailureKeepsThePreviousFiles) {
+  const std::string settings = "BackUpOnly=1\nPDDPShareSPI=1\n";
+  Rig uncut;
+  ASSERT_EQ(uncut.Run(settings), 1u) << uncut.p.out;
+  const auto reads = Where(uncut.board.log, {kReadData});
+  Rig r({"FailTransfer=" + Hex(uint32_t(reads.at(reads.size() - 50) + 1))});
+  for (const char* f : {"DPFWBackup.bin", "DPFWBackupAll.bin"}) WriteFile(r.p.File(f), "previous");
+  EXPECT_EQ(r.Run(settings), 0u) << r.p.out;
+  for (const char* f : {"DPFWBackup.bin", "DPFWBackupAll.bin"})
+    EXPECT_EQ(ReadFile(r.p.File(f)), "previous");
+  EXPECT_THAT(r.p.out, HasSubstr("    Partial_Data_Kept: DPFWBackupAll.partial.bin\n"));
+  EXPECT_THAT(r.p.out, HasSubstr("=    DP_FW_Backup_FAIL.   =\n"));
+  EXPECT_FALSE(ReadBytes(r.p.File("DPFWBackupAll.partial.bin")).empty());
+}
+
 TEST(FlashDump, SizesAndLimits) {
   struct Case {
     std::string megabits;  // FlashDumpOnly, hexadecimal
