@@ -2,7 +2,9 @@
 // real firmware.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "tools/fwgen.h"
 
@@ -63,6 +65,8 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "pd") return CustomPd(argc, argv);
   if (argc != 2) return Usage();
   std::string dir = argv[1];
+  std::error_code ec;  // a folder that cannot be made shows in the first write
+  std::filesystem::create_directories(dir, ec);
   if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir += '/';
   for (const auto& f : pdflash::fwgen::ExampleSet())
     if (!Write(dir + f.name, f.bytes, f.what)) return 1;
