@@ -146,6 +146,17 @@ uint32_t ProjectIdFromIdentity(uint8_t identity, bool& known) {
   return 0;
 }
 
+bool ChipHasSecurityIc(uint16_t chip) {
+  const Controller* c = ControllerByChip(chip);
+  return c && c->security_ic;
+}
+
+bool IdentityHasSecurityIc(uint8_t identity) {
+  bool known = false;
+  const uint32_t project = ProjectIdFromIdentity(identity, known);
+  return known && ChipHasSecurityIc(static_cast<uint16_t>(project >> 16));
+}
+
 uint32_t ProjectIdFromExtended(uint8_t high, uint8_t low, uint8_t version) {
   uint32_t code = uint32_t{high} << 8 | low;
   for (const Controller& c : kControllers)

@@ -45,7 +45,9 @@ bool FamilyJumpsDirectly(uint8_t identity);
 // Reports the USB-C cable orientation.
 bool FamilyReportsOrientation(uint8_t identity);
 
-// The identity of the chip with the second SPI port and the security IC.
-inline constexpr uint16_t kChipWithSecondSpi = 0x0107;
+// Whether the chip of a chip code, or of an identity register value, carries
+// the security IC.
+bool ChipHasSecurityIc(uint16_t chip);
+bool IdentityHasSecurityIc(uint8_t identity);
 
 }  // namespace pdflash

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "core/files.h"
+#include "device/controller.h"
 #include "device/engine.h"
 #include "image/ecdsa_image.h"
 #include "image/hub_image.h"
@@ -13,7 +14,6 @@ namespace {
 
 #include "secure/key_sets.inc"
 
-constexpr uint16_t kZirurChip = 0x0107;
 constexpr uint32_t kCustomerSolk = 18;
 // Room behind the data for the hub-header step, which reads a whole header area.
 constexpr uint32_t kSlack = 0x2000;
@@ -97,7 +97,7 @@ uint32_t CreateEcdsaImage(Tool& t, Device& dev, uint8_t mode) {
   LogPrint(out, t.build.CustomerCode == kCustomerSolk ? "\n##### ZE-SOLK KEY #####\n\n"
                                                       : "\n##### DEFAULT KEY #####\n\n");
   const uint8_t* d = SigningKey(t);
-  if (t.Pd[1].ChipCode() != kZirurChip) {
+  if (!ChipHasSecurityIc(t.Pd[1].ChipCode())) {
     LogPrint(out, "Protection : Not_ZIRUR_Chip.\n");
     return 0;
   }

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "core/files.h"
+#include "device/controller.h"
 #include "device/engine.h"
 #include "device/registers.h"
 #include "flash/spi.h"
@@ -16,8 +17,6 @@ constexpr uint32_t kImageBuffer = 0x200000;
 constexpr uint32_t kZoneEnd = 0x80000;
 constexpr uint32_t kMinFlash = 0x80000;
 constexpr uint32_t kSizeCheckBase = 0x20000;
-constexpr uint16_t kZirurChip = 0x0107;
-constexpr uint8_t kZirurIdentity = 0xC0;
 constexpr int kInstallWaits = 200;
 
 // Opens, sizes and reads the image; false after its protection line.
@@ -75,7 +74,7 @@ bool FlashBigEnough(Tool& t, Device& dev) {
 
 bool ZirurIdentity(Tool& t, Device& dev) {
   uint8_t id = 0;
-  if (dev.ReadRegister(reg::kIdentity, id, t.set.DbgMsg != 0) == 1 && id == kZirurIdentity)
+  if (dev.ReadRegister(reg::kIdentity, id, t.set.DbgMsg != 0) == 1 && IdentityHasSecurityIc(id))
     return true;
   LogPrint(t.out, "Protection : Not_ZIRUR_Chip.\n");
   return false;
@@ -118,7 +117,7 @@ bool Install(Tool& t, Device& dev, uint32_t end) {
 
 uint32_t UpdateSteps(Tool& t, Device& dev, uint8_t index, uint8_t row, uint8_t* image) {
   Output& out = t.out;
-  if (t.Pd[1].ChipCode() != kZirurChip) {
+  if (!ChipHasSecurityIc(t.Pd[1].ChipCode())) {
     LogPrint(out, "Protection : Not_ZIRUR_Chip.\n");
     return 0;
   }

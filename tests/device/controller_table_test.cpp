@@ -61,11 +61,15 @@ TEST(ControllerTable, FirmwareOfEveryRowFitsACopyAndCanBeMatched) {
     }
     if (c.second_spi) {
       ++second_spi;
-      EXPECT_EQ(c.chip, kChipWithSecondSpi);
+      EXPECT_TRUE(c.security_ic);  // one chip has both the second port and the security IC
       EXPECT_TRUE(c.app_serves_flash);  // the port select is a firmware register
     }
   }
   EXPECT_EQ(second_spi, 1);
+  // The security functions find the IC by the identity register as well.
+  EXPECT_TRUE(IdentityHasSecurityIc(0xC0));
+  EXPECT_FALSE(IdentityHasSecurityIc(0x70));
+  EXPECT_FALSE(IdentityHasSecurityIc(0xFF));
 }
 
 }  // namespace

@@ -27,30 +27,6 @@ bool FullMatrix() {
   return v && *v && std::string(v) != "0";
 }
 
-// Transfer numbers (from 1) where the flash traffic changes phase: reads of
-// one length, an erase phase (with its blank checks), a program phase, and
-// the last transfer of each.
-std::set<uint32_t> Landmarks(const Log& log) {
-  std::set<uint32_t> marks = {1, static_cast<uint32_t>(log.size())};
-  int phase = -1;
-  uint32_t previous_at = 1;
-  for (uint32_t i = 0; i < log.size(); ++i) {
-    const uint8_t q = log[i].setup.bRequest;
-    int now = phase;
-    if (q == kSectorErase)
-      now = 1;
-    else if (q == kProgram)
-      now = 2;
-    else if (q == kReadData && phase != 1)
-      now = 10 + log[i].setup.wLength;
-    else
-      continue;
-    if (now != phase) marks.insert({i + 1, previous_at});
-    phase = now, previous_at = i + 1;
-  }
-  return marks;
-}
-
 // The device's own judgement of an image: marker and CRC-16 trailer.
 bool DpImageAt(const std::vector<uint8_t>& f, uint32_t at, uint32_t size) {
   return f.size() >= at + size && f[at] == 0x02 && sim::HasCrc16Trailer(&f[at], size);
@@ -161,16 +137,10 @@ TEST_P(CompanionCutOff, EndsInFailureWithAValidCopy) {
   c.setup(r);
   WriteBytes(r.p.File("cut.bin"), c.file);
   r.p.Settings(c.settings + kBoardIds + "PD1Bin=cut.bin\n");
-  const std::string ini = r.board.DeviceIni(), key = std::string("\n") + c.key + "=";
+  const std::string ini = r.board.DeviceIni();
   const auto start = r.board.Flash();
   auto reset = [&](uint32_t n, const std::vector<uint8_t>& flash) {
-    std::string text = ini;
-    const size_t at = text.find(key + "0\n");
-    ASSERT_NE(at, std::string::npos);
-    WriteFile(r.board.dir() + "/device.ini", text.replace(at, key.size() + 1, key + Hex(n)));
-    WriteBytes(r.board.dir() + "/flash.bin", flash);
-    std::filesystem::remove(r.board.dir() + "/state.ini");
-    r.p.console.out.clear();
+    r.ResetForCut(ini, c.key, n, flash);
   };
 
   ASSERT_EQ(r.board.Run(), 1u) << r.p.out;
@@ -178,7 +148,7 @@ TEST_P(CompanionCutOff, EndsInFailureWithAValidCopy) {
   ASSERT_EQ(c.sound(r.board.Flash()), "");
   const auto total = static_cast<uint32_t>(uncut.size());
   const size_t first_erase = Where(uncut, {kSectorErase}).at(0) + 1;
-  const auto marks = Landmarks(uncut);
+  const auto marks = Landmarks(uncut, false);
   const bool full = FullMatrix();
 
   r.board.keep_log = false;

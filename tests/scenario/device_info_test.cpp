@@ -131,18 +131,12 @@ TEST(DeviceInfo, RefusalsLeaveTheZoneAlone) {
 class InfoCutOff : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(InfoCutOff, OtherFieldsSurvive) {
-  const std::string key = std::string("\n") + GetParam() + "=";
   Rig r({"FlashSize=40000"});
   Personalise(r);
   const auto start = r.board.Flash();
   const std::string ini = r.board.DeviceIni();
   auto reset = [&](uint32_t n, const std::vector<uint8_t>& flash) {
-    std::string text = ini;
-    WriteFile(r.board.dir() + "/device.ini",
-              text.replace(text.find(key + "0\n"), key.size() + 1, key + Hex(n)));
-    WriteBytes(r.board.dir() + "/flash.bin", flash);
-    std::filesystem::remove(r.board.dir() + "/state.ini");
-    r.p.console.out.clear();
+    r.ResetForCut(ini, GetParam(), n, flash);
   };
   auto serial = [&](const char* s) { return With(start, kZone + 0x10, Text16(s, 46)); };
   ASSERT_EQ(RunWith(r, {"/WRSN", "NEW"}), 1u);

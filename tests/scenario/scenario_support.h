@@ -47,6 +47,29 @@ inline bool ChangesFlash(const Log& log) {
   return !Where(log, {kChipErase, kSectorErase, kProgram}).empty();
 }
 
+// Transfer numbers (from 1) where the flash traffic changes phase: reads of
+// one length, erases, programs, and the last transfer of each phase. With
+// `every_erase` each sector erase counts as a phase of its own.
+inline std::set<uint32_t> Landmarks(const Log& log, bool every_erase) {
+  std::set<uint32_t> marks = {1, static_cast<uint32_t>(log.size())};
+  int phase = -1;
+  uint32_t previous_at = 1;
+  for (uint32_t i = 0; i < log.size(); ++i) {
+    const uint8_t q = log[i].setup.bRequest;
+    int now = 0;
+    if (q == kSectorErase)
+      now = 1;
+    else if (q == kProgram)
+      now = 2;
+    else if (q == kReadData && (every_erase || phase != 1))
+      now = 10 + log[i].setup.wLength;
+    if (now == 0) continue;
+    if (now != phase || (every_erase && now == 1)) marks.insert({i + 1, previous_at});
+    phase = now, previous_at = i + 1;
+  }
+  return marks;
+}
+
 // Log positions of the single-byte writes to one register.
 inline std::vector<size_t> RegisterWrites(const Log& log, uint16_t address) {
   std::vector<size_t> at;
@@ -156,6 +179,19 @@ struct Rig {
     p.console.input = input;
     before = board.Flash();
     return board.Run();
+  }
+  // The board as `ini` (which holds `key`=0) describes it, with the cut
+  // `key`=n (0: none) and this flash, powered off; the console cleared.
+  void ResetForCut(const std::string& ini, const std::string& key, uint32_t n,
+                   const std::vector<uint8_t>& flash) {
+    std::string text = ini;
+    const std::string entry = "\n" + key + "=";
+    const size_t at = text.find(entry + "0\n");
+    ASSERT_NE(at, std::string::npos);
+    WriteFile(board.dir() + "/device.ini", text.replace(at, entry.size() + 1, entry + Hex(n)));
+    WriteBytes(board.dir() + "/flash.bin", flash);
+    std::filesystem::remove(board.dir() + "/state.ini");
+    p.console.out.clear();
   }
   // No erase or program request went out and the flash kept every byte.
   bool Untouched() const { return !ChangesFlash(board.log) && board.Flash() == before; }

@@ -24,25 +24,6 @@ struct CutCase {
 
 void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
 
-// Transfer numbers (from 1) where the kind of flash traffic changes: check
-// reads, sector erases, programs, read-back.
-std::set<uint32_t> Landmarks(const Log& log) {
-  std::set<uint32_t> marks = {1, static_cast<uint32_t>(log.size())};
-  int previous_kind = -1;
-  uint32_t previous_at = 1;
-  for (uint32_t i = 0; i < log.size(); ++i) {
-    const uint8_t q = log[i].setup.bRequest;
-    const int kind = q == kSectorErase ? 1
-                     : q == kProgram   ? 2
-                     : q == kReadData  ? 10 + log[i].setup.wLength
-                                       : 0;
-    if (kind == 0) continue;
-    if (kind == 1 || kind != previous_kind) marks.insert({i + 1, previous_at});
-    previous_kind = kind, previous_at = i + 1;
-  }
-  return marks;
-}
-
 class UpdateCutOff : public ::testing::TestWithParam<CutCase> {};
 
 TEST_P(UpdateCutOff, EndsInFailureWithAValidCopy) {
@@ -51,19 +32,13 @@ TEST_P(UpdateCutOff, EndsInFailureWithAValidCopy) {
   auto keys = c.chip.keys;
   keys.push_back("FlashSize=40000");
   Rig r(keys, Firmware(size, c.chip.version, 5), true, c.copy2);
-  const std::string ini = r.board.DeviceIni(), key = std::string("\n") + c.key + "=";
+  const std::string ini = r.board.DeviceIni();
   const auto start = r.board.Flash();
   const auto image = Firmware(size, c.chip.version + 0x100, 9);
 
   // The board with this flash and the cut at transfer n (0: none).
   auto reset = [&](uint32_t n, const std::vector<uint8_t>& flash) {
-    std::string text = ini;
-    const size_t at = text.find(key + "0\n");
-    ASSERT_NE(at, std::string::npos);
-    WriteFile(r.board.dir() + "/device.ini", text.replace(at, key.size() + 1, key + Hex(n)));
-    WriteBytes(r.board.dir() + "/flash.bin", flash);
-    std::filesystem::remove(r.board.dir() + "/state.ini");
-    r.p.console.out.clear();
+    r.ResetForCut(ini, c.key, n, flash);
   };
 
   ASSERT_EQ(r.Run("", image), 1u) << r.p.out;
@@ -71,7 +46,7 @@ TEST_P(UpdateCutOff, EndsInFailureWithAValidCopy) {
   const Log uncut = r.board.log;
   const auto total = static_cast<uint32_t>(uncut.size());
   const size_t first_erase = Where(uncut, {kSectorErase}).at(0) + 1;
-  const auto marks = Landmarks(uncut);
+  const auto marks = Landmarks(uncut, true);
 
   r.board.keep_log = false;
   uint32_t runs = 0, passes = 0;
