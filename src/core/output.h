@@ -48,6 +48,9 @@ void ReportProgress(Output& out, uint32_t points);
 void AddProgress(Output& out, uint32_t points);
 
 // The one line for an output file that could not be written completely.
+// The rule above and below a version box.
+inline constexpr const char* kBoxLine = "=========================================\n";
+
 void PrintWriteFailure(Output& out, const std::string& name);
 
 class StagedFile;

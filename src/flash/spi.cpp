@@ -61,6 +61,13 @@ uint32_t SpiReadData(Device& dev, uint8_t opcode, uint32_t address, uint32_t off
                  FlashIndex(address), length, buffer + offset, "Read_Data_FAIL\n");
 }
 
+bool SpiReadPieces(Device& dev, uint8_t opcode, uint32_t address, uint32_t offset,
+                   uint32_t length, uint8_t* buffer) {
+  for (uint32_t o = 0; o < length; o += 32)
+    if (SpiReadData(dev, opcode, address + o, offset + o, 32, buffer) != 1) return false;
+  return true;
+}
+
 uint32_t SpiWriteData(Device& dev, uint8_t opcode, uint32_t address, uint32_t offset,
                       uint16_t length, const uint8_t* buffer) {
   const bool ok = dev.Send(req::kSpiWriteData, FlashValue(address, opcode), FlashIndex(address),

@@ -19,6 +19,10 @@ uint32_t SpiReadData(Device& dev, uint8_t opcode, uint32_t address, uint32_t off
                      uint16_t length, uint8_t* buffer);
 uint32_t SpiWriteData(Device& dev, uint8_t opcode, uint32_t address, uint32_t offset,
                       uint16_t length, const uint8_t* buffer);
+// `length` bytes from `address` in 32-byte reads into buffer + offset; false
+// at the first read that fails.
+bool SpiReadPieces(Device& dev, uint8_t opcode, uint32_t address, uint32_t offset,
+                   uint32_t length, uint8_t* buffer);
 // Two clean status reads in a row; slow polls sleep 500 ms, fast ones spin 5 ms.
 uint32_t SpiWaitReady(Device& dev, uint8_t read_status_opcode, bool slow);
 // Writes status register 1 with the row's opcodes and the quirks of the row

@@ -15,17 +15,12 @@ namespace pdflash {
 
 namespace {
 
-constexpr const char* kBoxLine = "=========================================\n";
 
 // n bytes of the zone, 32 per request.
 bool ReadZone(Tool& t, Device& dev, uint8_t row, uint8_t* buf, uint32_t n) {
-  for (uint32_t o = 0; o < n; o += 32) {
-    if (SpiReadData(dev, FlashRow(row).Read, kDeviceInfoSector + o, o, 32, buf) != 1) {
-      LogPrint(t.out, "Read Fail.\n");
-      return false;
-    }
-  }
-  return true;
+  if (SpiReadPieces(dev, FlashRow(row).Read, kDeviceInfoSector, 0, n, buf)) return true;
+  LogPrint(t.out, "Read Fail.\n");
+  return false;
 }
 
 void DumpZone(Tool& t, const uint8_t* z) {

@@ -16,27 +16,11 @@
 #include "ops/file_image.h"
 #include "ops/pd_file.h"
 #include "ops/pd_update.h"
+#include "ops/pd_version.h"
 
 namespace pdflash {
 
 namespace {
-
-constexpr const char* kBoxLine = "=========================================\n";
-constexpr const char* kBannerEdge = "===========================\n";
-
-void Banner(Tool& t, const char* middle) {
-  LogPrint(t.out, "\n%s", kBannerEdge);
-  LogPrint(t.out, "%s", middle);
-  LogPrint(t.out, "%s", kBannerEdge);
-}
-
-// Reads `length` bytes from `address` in 32-byte requests into buf + offset.
-bool ReadPieces(Device& dev, uint8_t opcode, uint32_t address, uint32_t offset, uint32_t length,
-                uint8_t* buf) {
-  for (uint32_t o = 0; o < length; o += 32)
-    if (SpiReadData(dev, opcode, address + o, offset + o, 32, buf) != 1) return false;
-  return true;
-}
 
 // The 64 header bytes of a copy as the search reads them.
 void ReadHeaderWindow(Tool& t, Device& dev, uint32_t a, bool direct, uint8_t* window) {
@@ -123,34 +107,15 @@ void GetDpSpiVersion(Tool& t, Device& dev, uint8_t d, uint8_t selector, uint8_t 
       LogPrint(t.out, "SPI[%X] = %02X\n", slot.at, buf[0]);
       continue;
     }
-    if (!ReadPieces(dev, 0x03, slot.at, 0, slot.region, buf.data())) {
+    if (!SpiReadPieces(dev, 0x03, slot.at, 0, slot.region, buf.data())) {
       LogPrint(t.out, "Protection: SPI_Check_Read_Fail.\n");
       return;
     }
     const uint32_t size = DpImageSize(buf.data(), slot.region);
     if (size == 0) continue;
     LogPrint(t.out, "    Size_Match_at: %dKB\n", size >> 10);
-    const uint8_t* h = buf.data() + kDpHeaderOffset;
-    const uint16_t vid = Le16(h + 4), vid2 = Le16(h + 10);
-    if (verbose) LogPrint(t.out, "    Loop%d_VID = %04X/%04X\n", static_cast<int>(e), vid, vid2);
-    if (!IdentityAccepts(vid, vid2, r.Vid)) continue;
-    t.Dp[1].CurVid = vid;
-    t.Dp[1].CurPid = Le16(h + 6);
-    r.FwVersion = Be32(h);
-    LogPrint(t.out, "%s", kBoxLine);
-    LogPrint(t.out, "=    DP[%d] FW Version is %02X.%02X.%02X.%02X    =\n", d, h[0], h[1], h[2],
-             h[3]);
-    LogPrint(t.out, "%s", kBoxLine);
-    if (t.set.DisplayFormalVer) {
-      const int k = FindFormalVersion(h);
-      if (k >= 0) {
-        r.DevFormalVersion = Be32(h + k);
-        LogPrint(t.out, "= \tFormal Version is %02X.%02X.%02X.%02X\t  =\n", h[k], h[k + 1],
-                 h[k + 2], h[k + 3]);
-        LogPrint(t.out, "%s", kBoxLine);
-      }
-    }
-    return;
+    if (TakeStoredHeader(t, "DP", d, e, verbose, r, t.Dp[1], buf.data() + kDpHeaderOffset))
+      return;
   }
 }
 
@@ -163,7 +128,7 @@ uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row) {
   }
   auto fail = [&](const char* line) {
     if (line) LogPrint(t.out, "%s", line);
-    Banner(t, "=    DP_FW_Update_FAIL.   =\n");
+    PrintResultBox(t.out, "=    DP_FW_Update_FAIL.   =\n");
     return 0u;
   };
   std::vector<uint8_t> image, check(kDpMaxImage, 0);
@@ -180,7 +145,7 @@ uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row) {
   SpiReadData(dev, cmd.Read, base, 0, 32, check.data());
   if (check[0] == 0x05) return fail("Protection : SPI_Size_Error.\n");
   LogPrint(t.out, "    Check device firmware ...\n");
-  if (!ReadPieces(dev, cmd.Read, base, 0, size, check.data()))
+  if (!SpiReadPieces(dev, cmd.Read, base, 0, size, check.data()))
     return fail("Protection : SPI_Check_Read_Fail.\n");
   bool valid = Crc16Trailer(check.data(), size);
   if (valid) LogPrint(t.out, "    Firmware_1_OK ...\n");
@@ -189,7 +154,7 @@ uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row) {
   if (!valid && check[0] == 0x02) {
     const uint32_t largest = std::max(DpFamilySizes(size).back(), size);
     const uint32_t from = size & ~31u;
-    if (!ReadPieces(dev, cmd.Read, base + from, from, largest - from, check.data()))
+    if (!SpiReadPieces(dev, cmd.Read, base + from, from, largest - from, check.data()))
       return fail("Protection : SPI_Check_Read_Fail.\n");
     valid = DpCopyValidInFamily(check.data(), largest, size);
   }
@@ -198,7 +163,7 @@ uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row) {
   const uint32_t first = valid ? other : base, second = valid ? base : other;
   if (!WriteFirmwareCopy(t, dev, row, first, true, image, size)) return fail(nullptr);
   if (!WriteFirmwareCopy(t, dev, row, second, false, image, size)) return fail(nullptr);
-  Banner(t, "=    DP_FW_Update_PASS.   =\n");
+  PrintResultBox(t.out, "=    DP_FW_Update_PASS.   =\n");
   return 1;
 }
 
@@ -209,12 +174,12 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
   StagedFile one(t.cwd, "DPFWBackup.bin"), all(t.cwd, "DPFWBackupAll.bin");
   if (!one.Open()) {
     LogPrint(t.out, "Protection : DPBk1_Open_Fail.\n");
-    Banner(t, "=    DP_FW_Backup_FAIL.   =\n");
+    PrintResultBox(t.out, "=    DP_FW_Backup_FAIL.   =\n");
     return 0;
   }
   if (!all.Open()) {
     LogPrint(t.out, "Protection : DPBk2_Open_Fail.\n");
-    Banner(t, "=    DP_FW_Backup_FAIL.   =\n");
+    PrintResultBox(t.out, "=    DP_FW_Backup_FAIL.   =\n");
     return 0;
   }
   uint8_t end96[4] = {}, end128[4] = {};
@@ -253,7 +218,7 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
   all.Write(buf.data(), l.region);
   const bool first_written = PlaceOutput(t.out, one, all_read);
   if (!PlaceOutput(t.out, all, all_read) || !first_written) result = 0;
-  Banner(t, result == 1 ? "=    DP_FW_Backup_PASS.   =\n" : "=    DP_FW_Backup_FAIL.   =\n");
+  PrintResultBox(t.out, result == 1 ? "=    DP_FW_Backup_PASS.   =\n" : "=    DP_FW_Backup_FAIL.   =\n");
   return result;
 }
 
@@ -276,10 +241,10 @@ uint32_t GetDpBinVersion(Tool& t, uint8_t d) {
     r.CurVid = vid;
     r.CurPid = header.pid;
     r.BinVersion = header.version;
-    LogPrint(t.out, "=========================================\n");
+    LogPrint(t.out, "%s", kBoxLine);
     LogPrint(t.out, "=    DP[%d] Bin Version is %02X.%02X.%02X.%02X   =\n", d, h[0], h[1], h[2],
              h[3]);
-    LogPrint(t.out, "=========================================\n");
+    LogPrint(t.out, "%s", kBoxLine);
   }
   if (r.BinVersion != 0) GetFormalVersion(t, kFormalDpFile, d);
   return r.BinVersion;

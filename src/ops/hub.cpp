@@ -46,9 +46,9 @@ uint32_t GetHubBinVersion(Tool& t, uint8_t h) {
   }
   // The file reader ORs the header nibble in; the flash reader adds it.
   r.BinVersion = static_cast<uint32_t>(high << 8) | static_cast<uint32_t>(nibble_byte >> 4) | low;
-  LogPrint(t.out, "=========================================\n");
+  LogPrint(t.out, "%s", kBoxLine);
   LogPrint(t.out, "=       Hub[%d] Bin Version is %04X      =\n", h, r.BinVersion);
-  LogPrint(t.out, "=========================================\n");
+  LogPrint(t.out, "%s", kBoxLine);
   return r.BinVersion;
 }
 

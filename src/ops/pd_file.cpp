@@ -41,10 +41,10 @@ uint32_t GetPdBinVersion(Tool& t, uint8_t d, bool* accepted) {
   r->CurVid = vid;
   r->CurPid = header.pid;
   r->BinVersion = header.version;
-  LogPrint(t.out, "=========================================\n");
+  LogPrint(t.out, "%s", kBoxLine);
   LogPrint(t.out, "=    PD[%d] Bin Version is %02X.%02X.%02X.%02X   =\n", d, h[0], h[1], h[2],
            h[3]);
-  LogPrint(t.out, "=========================================\n");
+  LogPrint(t.out, "%s", kBoxLine);
   if (r->BinVersion != 0) GetFormalVersion(t, kFormalPdFile, d);
   return r->BinVersion;
 }
@@ -102,7 +102,7 @@ uint32_t GetFormalVersion(Tool& t, uint8_t selector, uint8_t d) {
   r->BinFormalVersion = formal;
   LogPrint(t.out, "=     Formal Version is %02X.%02X.%02X.%02X     =\n", formal >> 24,
            (formal >> 16) & 0xFF, (formal >> 8) & 0xFF, formal & 0xFF);
-  LogPrint(t.out, "=========================================\n");
+  LogPrint(t.out, "%s", kBoxLine);
   return 1;
 }
 

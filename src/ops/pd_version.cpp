@@ -15,7 +15,6 @@ namespace pdflash {
 
 namespace {
 
-constexpr const char* kBoxLine = "=========================================\n";
 
 struct CopySlot {
   uint32_t start;
@@ -109,40 +108,41 @@ void GetPdSpiVersion(Tool& t, Device& dev, uint8_t d, uint8_t selector, uint8_t 
       LogPrint(t.out, "SPI[%X] = %02X\n", slot.start, image[0]);
       continue;
     }
-    for (uint32_t done = 0; done < slot.region; done += 32) {
-      if (!SpiReadData(dev, 0x03, slot.start + done, done, 32, image)) {
-        LogPrint(t.out, "Protection: SPI_Check_Read_Fail.\n");
-        return;
-      }
+    if (!SpiReadPieces(dev, 0x03, slot.start, 0, slot.region, image)) {
+      LogPrint(t.out, "Protection: SPI_Check_Read_Fail.\n");
+      return;
     }
     const uint32_t size = PdImageSize(image, slot.region);
     if (size == 0) continue;
     LogPrint(t.out, "    Size_Match_at: %dKB\n", size >> 10);
 
-    const PdHeader header = ParsePdHeader(image + kPdHeader);
-    const uint16_t vid = header.vid, vid2 = header.vid2;
-    if (verbose) LogPrint(t.out, "    Loop%d_VID = %04X/%04X\n", static_cast<int>(i), vid, vid2);
-    if (!IdentityAccepts(vid, vid2, rec.Vid)) continue;
-
-    t.Pd[1].CurVid = vid;
-    t.Pd[1].CurPid = header.pid;
-    const uint8_t* v = image + kPdHeader;
-    rec.FwVersion = header.version;
-    LogPrint(t.out, "%s", kBoxLine);
-    LogPrint(t.out, "=    PD[%d] FW Version is %02X.%02X.%02X.%02X    =\n", d, v[0], v[1], v[2],
-             v[3]);
-    LogPrint(t.out, "%s", kBoxLine);
-    if (t.set.DisplayFormalVer) {
-      const int k = FindFormalVersion(v);
-      if (k >= 0) {
-        const uint8_t* f = v + k;
-        rec.DevFormalVersion = Be32(f);
-        LogPrint(t.out, "= \tFormal Version is %02X.%02X.%02X.%02X\t  =\n", f[0], f[1], f[2], f[3]);
-        LogPrint(t.out, "%s", kBoxLine);
-      }
-    }
-    return;
+    if (TakeStoredHeader(t, "PD", d, i, verbose, rec, t.Pd[1], image + kPdHeader)) return;
   }
+}
+
+bool TakeStoredHeader(Tool& t, const char* chip, uint8_t d, size_t loop, bool verbose,
+                      DeviceRecord& rec, DeviceRecord& current, const uint8_t* h) {
+  const PdHeader header = ParsePdHeader(h);
+  if (verbose)
+    LogPrint(t.out, "    Loop%d_VID = %04X/%04X\n", static_cast<int>(loop), header.vid, header.vid2);
+  if (!IdentityAccepts(header.vid, header.vid2, rec.Vid)) return false;
+  current.CurVid = header.vid;
+  current.CurPid = header.pid;
+  rec.FwVersion = header.version;
+  LogPrint(t.out, "%s", kBoxLine);
+  LogPrint(t.out, "=    %s[%d] FW Version is %02X.%02X.%02X.%02X    =\n", chip, d, h[0], h[1],
+           h[2], h[3]);
+  LogPrint(t.out, "%s", kBoxLine);
+  if (t.set.DisplayFormalVer) {
+    const int k = FindFormalVersion(h);
+    if (k >= 0) {
+      const uint8_t* f = h + k;
+      rec.DevFormalVersion = Be32(f);
+      LogPrint(t.out, "= \tFormal Version is %02X.%02X.%02X.%02X\t  =\n", f[0], f[1], f[2], f[3]);
+      LogPrint(t.out, "%s", kBoxLine);
+    }
+  }
+  return true;
 }
 
 }  // namespace pdflash

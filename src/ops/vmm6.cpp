@@ -15,7 +15,6 @@ namespace pdflash {
 
 namespace {
 
-constexpr const char* kBoxLine = "=========================================\n";
 
 bool FlagValid(const uint8_t* f) {
   auto ok = [](uint8_t b) { return b != 0x00 && b != 0xFF; };
@@ -23,9 +22,7 @@ bool FlagValid(const uint8_t* f) {
 }
 
 uint32_t Vmm6Box(Tool& t, uint32_t result) {
-  LogPrint(t.out, "\n===========================\n");
-  LogPrint(t.out, result == 1 ? "=   VMM6_FW_Update_PASS.  =\n" : "=   VMM6_FW_Update_FAIL.  =\n");
-  LogPrint(t.out, "===========================\n");
+  PrintResultBox(t.out, result == 1 ? "=   VMM6_FW_Update_PASS.  =\n" : "=   VMM6_FW_Update_FAIL.  =\n");
   return result;
 }
 
@@ -194,9 +191,9 @@ uint32_t GetVmm6BinVersion(Tool& t) {
     ReadFileAt(f.get(), 0x0200, &d, 1);
   }
   r.BinVersion = uint32_t{abc[0]} << 24 | uint32_t{abc[1]} << 16 | uint32_t{abc[2]} << 8 | d;
-  LogPrint(t.out, "=========================================\n");
+  LogPrint(t.out, "%s", kBoxLine);
   LogPrint(t.out, "=     VMM6 Bin Version:%d.%02d.%03d v%02d     =\n", abc[0], abc[1], abc[2], d);
-  LogPrint(t.out, "=========================================\n");
+  LogPrint(t.out, "%s", kBoxLine);
   return r.BinVersion;
 }
 
