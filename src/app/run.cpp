@@ -11,7 +11,6 @@
 #include "device/mode.h"
 #include "device/registers.h"
 #include "flash/parts.h"
-#include "image/pd_image.h"
 #include "ops/device_info.h"
 #include "ops/dp.h"
 #include "ops/hub.h"
@@ -204,18 +203,10 @@ uint32_t DeviceInfo(Run& r) {
   const auto code = static_cast<uint8_t>((t.ControlMode >> 8) & 0xFF);
   if ((t.ControlMode & 0x100) == 0)
     return CheckDeviceInfo(t, dev, 1, kDefaultFlashRow, code, t.DeviceInfoArg.data());
-  if (t.set.NeedMathChallenge) {
-    MathChallenge(dev, t.exe_dir, t.set.NeedMathChallenge, t.set.DbgMsg);
-    t.Pd[1].BinFlag = kChallengeBinFlag;
-    if (t.set.NeedMathChallenge & 0x80) {
-      LogPrint(t.out, "    Skip_Check_Math-Challenge-Bin_wsn\n");
-    } else if (t.Pd[1].CurVid != kChallengeVid) {
-      LogPrint(t.out, "\t Not_Math-Challenge-Bin_Or_VID_wsn_%X_%X\n", kChallengeBinFlag,
-               t.Pd[1].CurVid);
-      LockChallenge(dev, t.set.DbgMsg);
-      return 0;
-    }
-  }
+  if (t.set.NeedMathChallenge &&
+      !ChallengeFileGate(t, dev, t.Pd[1].CurVid, "    Skip_Check_Math-Challenge-Bin_wsn\n",
+                         "\t Not_Math-Challenge-Bin_Or_VID_wsn_%X_%X\n", false))
+    return 0;
   return WriteDeviceInfo(t, dev, 1, kDefaultFlashRow, code, t.DeviceInfoArg.data());
 }
 

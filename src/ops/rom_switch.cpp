@@ -9,9 +9,12 @@
 namespace pdflash {
 
 bool ChallengeFileGate(Tool& t, Device& dev, uint16_t vid, const char* skip_line,
-                       const char* refuse_format) {
+                       const char* refuse_format, bool read_file_flag) {
   MathChallenge(dev, t.exe_dir, t.set.NeedMathChallenge, t.set.DbgMsg);
-  GetPdBinFlag(t, 1);
+  if (read_file_flag)
+    GetPdBinFlag(t, 1);
+  else
+    t.Pd[1].BinFlag = kChallengeBinFlag;
   if (t.set.NeedMathChallenge & 0x80) {
     LogPrint(t.out, "%s", skip_line);
     return true;

@@ -17,8 +17,10 @@ uint32_t ResetToRom(Tool& t, Device& dev, bool echo);
 // Opens the challenge, then lets the run go on only with a file built for
 // it under the challenge VID (or when the setting skips the check, with
 // `skip_line`); otherwise prints `refuse_format` (flag word, current VID of
-// PD record 1), locks the challenge again and returns false.
+// PD record 1), locks the challenge again and returns false. Without
+// `read_file_flag` the file's flag counts as challenge-enabled: the
+// information-zone writes carry no file, only the VID decides.
 bool ChallengeFileGate(Tool& t, Device& dev, uint16_t vid, const char* skip_line,
-                       const char* refuse_format);
+                       const char* refuse_format, bool read_file_flag = true);
 
 }  // namespace pdflash
