@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 
@@ -9,6 +10,7 @@
 #include "platform/platform.h"
 #include "sim/pdsim.h"
 #include "sim/sim_bus.h"
+#include "sim/sim_device.h"
 #include "tools/fwgen.h"
 
 namespace pdflash::fuzz {
@@ -92,7 +94,8 @@ void Rig::Put(const std::string& name, const std::string& text) {
   Put(name, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-uint32_t Rig::Run(const std::vector<std::string>& args, const std::string& board) {
+uint32_t Rig::Run(const std::vector<std::string>& args, const std::string& board,
+                  const Inspect& inspect, BuildProfile build) {
   out.clear();
   QuietConsole console(out);
   ScratchHost host(Path("pdflash"));
@@ -107,7 +110,34 @@ uint32_t Rig::Run(const std::vector<std::string>& args, const std::string& board
   for (auto& s : storage) argv.push_back(s.data());
   argv.push_back(nullptr);
   Platform platform{console, clock, host, bus};
-  return RunPdflash(platform, BuildProfile{}, static_cast<int>(storage.size()), argv.data());
+  std::vector<uint8_t> before;
+  if (inspect) before = bus.Device(0).Flash().Data();
+  const uint32_t result = RunPdflash(platform, build, static_cast<int>(storage.size()), argv.data());
+  if (inspect) inspect(bus, before);
+  bus.Discard();
+  return result;
+}
+
+std::vector<uint8_t> Rig::SignedImage(size_t data_size) {
+  std::vector<uint8_t> data(data_size);
+  for (size_t i = 0; i < data_size; ++i) data[i] = static_cast<uint8_t>(i * 13 + (i >> 9));
+  Put("signed.bin", data.data(), data.size());
+  Put("Setting.ini", std::string("[Config]\n") + BoardIds() +
+                         "CreateECDSASignOnly=1\nSignDeviceCnt=1\nSign0Bin=signed.bin\n"
+                         "Sign0BinVersion=10203\n");
+  BuildProfile level_s;
+  level_s.PermissionLevel = 0xF0;
+  if (Run({}, "board", {}, level_s) != 1) throw std::runtime_error("signing failed:\n" + out);
+  // The image is named by the day it was made.
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("ECDSAImg_", 0) != 0) continue;
+    std::ifstream f(entry.path(), std::ios::binary);
+    std::vector<uint8_t> image((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    fs::remove(entry.path());
+    return image;
+  }
+  throw std::runtime_error("signing wrote no image:\n" + out);
 }
 
 const char* Rig::BoardIds() { return "PD1VID=2109\nPD1PID=0107\nPD1RomVID=2109\nPD1RomPID=1107\n"; }

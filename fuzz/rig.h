@@ -4,10 +4,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "core/records.h"
+
+namespace pdflash::sim {
+class SimBus;
+}
+
 namespace pdflash::fuzz {
+
+// Sees the board after a run, with its first flash as the run found it.
+using Inspect = std::function<void(sim::SimBus& bus, const std::vector<uint8_t>& flash_before)>;
 
 class Rig {
  public:
@@ -22,9 +32,13 @@ class Rig {
   std::string Path(const std::string& name) const { return dir_ + name; }
   // One run with `board` (a folder under the program's) as the bus; the board
   // is not saved, so every run finds it as it was made.
-  uint32_t Run(const std::vector<std::string>& args, const std::string& board = "board");
+  uint32_t Run(const std::vector<std::string>& args, const std::string& board = "board",
+               const Inspect& inspect = {}, BuildProfile build = BuildProfile{});
   // A PD image of 32 KiB for the example board, one version above the board's.
   const std::vector<uint8_t>& NewFirmware() const { return new_fw_; }
+  // A signed image over `data_size` bytes, made on the board's security block
+  // by a build with the signing right.
+  std::vector<uint8_t> SignedImage(size_t data_size);
   // Setting.ini lines that name the board's IDs.
   static const char* BoardIds();
   std::string out;  // console of the last run

@@ -12,6 +12,7 @@
 #include "device/challenge.h"
 #include "fuzz/rig.h"
 #include "image/base64.h"
+#include "image/ecdsa_image.h"
 #include "image/hub_image.h"
 #include "image/pd_image.h"
 #include "ops/dp.h"
@@ -23,6 +24,7 @@
 #include "sim/pdsim.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_config.h"
+#include "sim/sim_device.h"
 
 namespace pdflash::fuzz {
 
@@ -250,13 +252,44 @@ int SimFiles(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// A signed image file, installed or only downloaded (the first byte says
+// which). Whatever the file holds, the flash below the zone stays as it was.
+int EcdsaFile(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  std::vector<uint8_t> header(data + 1, data + size);
+  header.resize(std::max<size_t>(header.size(), kEcdsaHeaderSize), 0xFF);
+  const EcdsaHeaderCheck h = CheckEcdsaHeader(header.data());
+  Expect(h.end <= 0xFFFFFF);
+
+  static const char* const kUses[] = {"SCYUpdateOnly=1\n", "FuncTestOnly=85\n"};
+  Rig& rig = TheRig();
+  rig.Put("img.bin", data + 1, size - 1);
+  rig.Put("Setting.ini", std::string("[Config]\n") + Rig::BoardIds() + kUses[data[0] % 2] +
+                             "ScyImgFilePath=img.bin\n");
+  rig.Run({}, "board", [](sim::SimBus& bus, const std::vector<uint8_t>& before) {
+    const std::vector<uint8_t>& flash = bus.Device(0).Flash().Data();
+    Expect(std::equal(flash.begin(), flash.begin() + kEcdsaHeaderFlash, before.begin()));
+  });
+  return 0;
+}
+
+// Signed images of a few sizes, for both uses.
+std::vector<std::string> EcdsaSeeds() {
+  std::vector<std::string> seeds;
+  for (const size_t data_size : {size_t{0}, size_t{0x1800}, size_t{0x8000}}) {
+    const std::vector<uint8_t> image = TheRig().SignedImage(data_size);
+    for (const char use : {'\0', '\1'}) seeds.push_back(use + std::string(image.begin(), image.end()));
+  }
+  return seeds;
+}
+
 }  // namespace
 
 const std::vector<Target>& Targets() {
   static const std::vector<Target> targets = {
       {"settings", Settings},   {"cmdline", CommandLine},     {"pd_file", PdFile},
       {"companion", CompanionFile}, {"base64", Base64}, {"challenge", ChallengeFile},
-      {"sim_files", SimFiles},
+      {"sim_files", SimFiles},  {"ecdsa", EcdsaFile, EcdsaSeeds},
   };
   return targets;
 }

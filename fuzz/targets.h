@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,8 @@ namespace pdflash::fuzz {
 struct Target {
   std::string_view name;
   int (*run)(const uint8_t* data, size_t size);
+  // Seeds the example files cannot give (made by the program itself).
+  std::vector<std::string> (*seeds)() = nullptr;
 };
 
 const std::vector<Target>& Targets();

@@ -148,6 +148,10 @@ void SimBus::Save() {
   Save(error);
 }
 
+void SimBus::Discard() {
+  impl_->loaded = false;
+}
+
 bool SimBus::Save(std::string& error) {
   Impl& m = *impl_;
   if (!m.loaded) return true;  // never clobber a directory that did not load

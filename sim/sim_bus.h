@@ -45,6 +45,8 @@ class SimBus final : public UsbBus {
   void Save();
   // The same, with a reason when a file could not be written.
   bool Save(std::string& error);
+  // Forgets this run: the directory stays as it was loaded.
+  void Discard();
 
   std::vector<UsbDeviceInfo> Enumerate() override;
   std::unique_ptr<UsbDevice> Open(const UsbDeviceInfo& info, UsbStatus& status) override;

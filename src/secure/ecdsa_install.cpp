@@ -66,9 +66,13 @@ bool WriteZone(Tool& t, Device& dev, uint8_t row, const uint8_t* image, uint32_t
   return true;
 }
 
-bool FlashBigEnough(Tool& t, Device& dev) {
-  if (CheckFlashSize(dev, t.set, kMinFlash, kSizeCheckBase, t.set.DbgMsg) == 1) return true;
-  LogPrint(t.out, "Protection : Flash_Size_Incefficient_512KB.\n");
+// The zone needs 512 KiB; a larger image needs room for all of it, or its
+// writes would wrap round onto the PD copies at the bottom of the flash.
+bool FlashBigEnough(Tool& t, Device& dev, uint32_t image_size) {
+  uint32_t needed = kMinFlash;
+  while (needed < kEcdsaHeaderFlash + image_size) needed *= 2;
+  if (CheckFlashSize(dev, t.set, needed, kSizeCheckBase, t.set.DbgMsg) == 1) return true;
+  LogPrint(t.out, "Protection : Flash_Size_Incefficient_%dKB.\n", static_cast<int>(needed / 1024));
   return false;
 }
 
@@ -144,7 +148,7 @@ uint32_t UpdateSteps(Tool& t, Device& dev, uint8_t index, uint8_t row, uint8_t* 
     LogPrint(out, "    Write_SPI_Status_Fail.\n");
     return 0;
   }
-  if (!FlashBigEnough(t, dev)) return 0;
+  if (!FlashBigEnough(t, dev, size)) return 0;
   if (!WriteZone(t, dev, row, image, size, true)) return 0;
   return Install(t, dev, h.end) ? 1 : 0;
 }
@@ -157,13 +161,13 @@ uint32_t DownloadSteps(Tool& t, Device& dev, uint8_t row, uint8_t* image) {
     LogPrint(t.out, "Protection : Title_Mismatch.\n");
     return 0;
   }
-  if (!FlashBigEnough(t, dev)) return 0;
+  if (!FlashBigEnough(t, dev, size)) return 0;
   return WriteZone(t, dev, row, image, size, false) ? 1 : 0;
 }
 
 uint32_t EraseSteps(Tool& t, Device& dev, uint8_t row) {
   if (!ZirurIdentity(t, dev)) return 0;
-  if (!FlashBigEnough(t, dev)) return 0;
+  if (!FlashBigEnough(t, dev, 0)) return 0;
   if (t.set.DbgMsg)
     LogPrint(t.out, "    Erase_Flash_From_%X ...\n", kEcdsaHeaderFlash);
   else

@@ -179,6 +179,29 @@ TEST(EcdsaImage, UpdateChecksEverythingBeforeTheFlash) {
   EXPECT_EQ(r.Update(), 1u) << r.p.out;
 }
 
+// A larger image than the room above the zone would wrap round onto the PD
+// copies: refused before the first erase, on a flash too small for it.
+TEST(EcdsaImage, ImagesPastTheEndOfTheFlashAreRefused) {
+  SecureRig r;
+  ASSERT_EQ(r.Create({Pattern(0x40000, 2)}), 1u);
+  const std::vector<uint8_t> img = r.Image();
+  ASSERT_EQ(img.size(), 0x41000u);
+  const std::string download = std::string("FuncTestOnly=85\nScyImgFilePath=") + kImage + "\n";
+  for (const bool update : {true, false}) {
+    SCOPED_TRACE(update ? "update" : "download");
+    EXPECT_EQ(update ? r.Update() : r.Run(download), 0u);
+    EXPECT_THAT(r.p.out, HasSubstr("Protection : Flash_Size_Incefficient_1024KB.\n"));
+    EXPECT_TRUE(r.Untouched());
+
+    SecureRig big({"FlashSize=100000"});
+    WriteBytes(big.p.File(kImage), img);
+    ASSERT_EQ(update ? big.Update() : big.Run(download), 1u) << big.p.out;
+    const auto flash = big.board.Flash();
+    EXPECT_TRUE(std::equal(img.begin(), img.end(), flash.begin() + 0x4F000));
+    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4F000, big.before.begin()));
+  }
+}
+
 TEST(EcdsaImage, InstallStateMachineOutcomes) {
   const struct {
     const char* name;

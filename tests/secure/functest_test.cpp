@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "device/challenge.h"
 #include "secure/functest.h"
 #include "support/harness.h"
 
@@ -40,6 +41,28 @@ TEST(FunctionTest, CoefficientCollisionsForClient3) {
   EXPECT_NE(f.console.out.find("---------- Coeficient_Test,  Client 3 ----------\n    ---- 0x0000 ----\n"),
             std::string::npos);
   EXPECT_NE(f.console.out.find("    ---- 0xF000 ----\n    ---- hit = 0x0000 ----\n"), std::string::npos);
+
+  // Every even challenge shares its answer with the next odd one: all listed.
+  ToolFixture halves;
+  WriteFile(halves.dir / "Challenge.ini", "[Challenge]\nTest=FFFE,0001,0000,0000,0000\n");
+  EXPECT_EQ(CoefficientTest(halves.t.out, halves.t.exe_dir, 0), 0u);
+  const std::string& listed = halves.console.out;
+  EXPECT_NE(listed.find("    ---- 0x0000 ----\n    0, 1, [0]\n    2, 3, [2]\n"), std::string::npos);
+  EXPECT_NE(listed.find("    FFFE, FFFF, [FFFE]\n    ---- hit = 0x8000 ----\n"), std::string::npos);
+  EXPECT_EQ(listed.find("list stops"), std::string::npos);
+
+  // One answer for all: two billion pairs, counted exactly, listed in part.
+  ToolFixture constant;
+  WriteFile(constant.dir / "Challenge.ini", "[Challenge]\nTest=0000,0001,0000,0001,1234\n");
+  EXPECT_EQ(CoefficientTest(constant.t.out, constant.t.exe_dir, 0), 0u);
+  const std::string& out = constant.console.out;
+  size_t pairs = 0;
+  for (size_t at = out.find(", [1234]\n"); at != std::string::npos; at = out.find(", [1234]\n", at + 1))
+    ++pairs;
+  EXPECT_EQ(pairs, 0x10000u);
+  EXPECT_NE(out.find("    0, FFFF, [1234]\n    1, 2, [1234]\n"), std::string::npos);
+  EXPECT_NE(out.find("    ---- list stops after 0x10000 pairs ----\n"), std::string::npos);
+  EXPECT_NE(out.find("    ---- hit = 0x7FFF8000 ----\n"), std::string::npos);
 
   ToolFixture missing;
   EXPECT_EQ(RunFunctionTest(missing.t, nullptr, 0x04), 0u);
