@@ -17,12 +17,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Tests run under wine, quietly and in a throw-away prefix.
-find_program(PDFLASH_WINE wine)
-if(PDFLASH_WINE)
-  if(NOT DEFINED ENV{WINEPREFIX})
-    set(ENV{WINEPREFIX} /tmp/pdflash-wine)
-  endif()
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-      ${CMAKE_COMMAND} -E env WINEDEBUG=-all WINEPREFIX=$ENV{WINEPREFIX} ${PDFLASH_WINE})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/wine.cmake)

@@ -10,8 +10,9 @@ if [ "${PDFLASH_WINDOWS:-0}" = 1 ]; then
     libgcrypt-mingw-w64-dev)
 fi
 if [ "${PDFLASH_CLANG:-0}" = 1 ]; then
-  # Sanitizer and fuzzing builds: clang with its runtimes (libFuzzer included).
-  packages+=(clang)
+  # Sanitizer and fuzzing builds: clang with its runtimes (libFuzzer included);
+  # lld links clang's Windows build.
+  packages+=(clang lld)
 fi
 missing=()
 for p in "${packages[@]}"; do

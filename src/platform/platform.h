@@ -11,9 +11,10 @@
 #include <string_view>
 #include <vector>
 
-// printf-style checking. On mingw the plain "printf" archetype means the
+// printf-style checking. On mingw, gcc's plain "printf" archetype means the
 // Microsoft runtime's formats (no %zu); the build uses mingw's conforming stdio.
-#if defined(__MINGW32__)
+// clang knows no gnu_printf and checks "printf" the conforming way anyway.
+#if defined(__MINGW32__) && !defined(__clang__)
 #define PDFLASH_PRINTF_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
 #else
 #define PDFLASH_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))

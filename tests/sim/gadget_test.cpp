@@ -17,7 +17,7 @@ class RecordedPort final : public GadgetPort {
  public:
   bool SendData(const uint8_t* data, size_t length) override {
     std::string line = "send";
-    for (size_t i = 0; i < length; ++i) line += " " + HexText(data[i], 2);
+    for (size_t i = 0; i < length; ++i) line.append(" ").append(HexText(data[i], 2));
     stages.push_back(line);
     return true;
   }
