@@ -1,10 +1,8 @@
 // Queries, the switch to ROM code and the unlock challenge.
-#include <gtest/gtest.h>
-
 #include <optional>
 
 #include "core/bytes.h"
-#include "scenario/device_scenario.h"
+#include "scenario/scenario_support.h"
 
 namespace pdflash::test {
 namespace {
@@ -61,7 +59,7 @@ TEST(DeviceMode, UpdateCheckComparesRunningAndFileVersions) {
     const std::string mode = std::to_string(c.mode);
     SCOPED_TRACE("NeedUpdateMode=" + mode + " " + c.extra);
     Bench b({}, "PD1Bin=pd.bin\nNeedUpdateMode=" + mode + "\n" + c.extra, kRunning);
-    WriteBytes(b.p.File("pd.bin"), Firmware(kRunning + static_cast<uint32_t>(c.file * 0x100)));
+    WriteBytes(b.p.File("pd.bin"), Firmware(0xC800, kRunning + static_cast<uint32_t>(c.file * 0x100)));
     WriteBytes(b.p.File("hub.bin"), fwgen::MakeHubFirmware({}));
     EXPECT_EQ(b.Run({"/CKFW"}), c.result);
     EXPECT_TRUE(b.Has("Need_FW_Update_Mode(" + mode + ")? Need(1), No_Need(3)\n"));
@@ -70,7 +68,7 @@ TEST(DeviceMode, UpdateCheckComparesRunningAndFileVersions) {
   }
   // No device of ours: no answer at all.
   Bench b({"AppVID=1234"}, "PD1Bin=pd.bin\n" + std::string(kZeroOk));
-  WriteBytes(b.p.File("pd.bin"), Firmware(kRunning));
+  WriteBytes(b.p.File("pd.bin"), Firmware(0xC800, kRunning));
   EXPECT_EQ(b.Run({"/CKFW"}), 1u);
   EXPECT_TRUE(b.p.out.ends_with("    DeviceNotFound\nFailed, Return_Value = 0x1\n")) << b.p.out;
 }
@@ -153,8 +151,8 @@ TEST(DeviceMode, JumpToRomCodeFollowsTheIdentityFamily) {
 }
 
 TEST(DeviceMode, CopyVersionsBySelector) {
-  const auto v1 = Firmware(0x0E010301), v2 = Firmware(0x0E010302);
-  const auto small = Firmware(0x0D010303, 0x8000);
+  const auto v1 = Firmware(0xC800, 0x0E010301), v2 = Firmware(0xC800, 0x0E010302);
+  const auto small = Firmware(0x8000, 0x0D010303);
   const auto foreign = fwgen::MakePdFirmware({.version = 0x0E010304, .vid = 0x1234});
   auto broken = v1;
   broken[0x2000] ^= 0xFF;
