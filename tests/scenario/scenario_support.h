@@ -151,6 +151,16 @@ inline size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
+// The accepted values of the unlock challenge's register requests: 0x0D the
+// challenge, 0x0E the answers (and the counter sent back to lock), 0x0F the counter.
+inline std::vector<uint16_t> ChallengeValues(const Log& log, uint16_t request) {
+  std::vector<uint16_t> out;
+  for (const auto& r : log)
+    if (r.setup.bRequest == kRegisterRequest && r.setup.wValue == request && r.ok)
+      out.push_back(static_cast<uint16_t>(r.data.at(0) << 8 | r.data.at(1)));
+  return out;
+}
+
 // "Progress = NNN" lines on the console and, with `files`, the "NNN.txt"
 // markers in the tool's folder, each holding its own name.
 inline void ExpectProgress(const Program& p, const std::vector<int>& percents, bool files = true) {
@@ -297,6 +307,12 @@ struct BoardOp {
   Device link;
   bool open = false;
 };
+
+inline uint16_t ChallengeCounter(SimBoard& board) {
+  uint16_t counter = 0;
+  board.Inspect([&](sim::SimBus& bus) { counter = bus.Device(0).ChallengeCounter(); });
+  return counter;
+}
 
 // A blank board with the example IDs in Setting.ini and, if given, a
 // firmware copy of this version.
