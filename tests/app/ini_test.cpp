@@ -13,24 +13,16 @@ using test::ToolFixture;
 using test::WriteFile;
 
 TEST(ScanHex, ReadsLikeScanfHex) {
+  const std::pair<const char*, uint32_t> read[] = {
+      {"10", 0x10},  {" \t0x1f", 0x1F}, {"0X10", 0x10},    {"-1", 0xFFFFFFFF},
+      {"+2", 2},     {"12G4", 0x12},     {"1124", 0x1124}};
+  for (const auto& [text, value] : read) {
+    uint32_t v = 0;
+    EXPECT_TRUE(ScanHex(text, v)) << text;
+    EXPECT_EQ(v, value) << text;
+  }
   uint32_t v = 0;
-  EXPECT_TRUE(ScanHex("10", v));
-  EXPECT_EQ(v, 0x10u);
-  EXPECT_TRUE(ScanHex(" \t0x1f", v));
-  EXPECT_EQ(v, 0x1Fu);
-  EXPECT_TRUE(ScanHex("0X10", v));
-  EXPECT_EQ(v, 0x10u);
-  EXPECT_TRUE(ScanHex("-1", v));
-  EXPECT_EQ(v, 0xFFFFFFFFu);
-  EXPECT_TRUE(ScanHex("+2", v));
-  EXPECT_EQ(v, 2u);
-  EXPECT_TRUE(ScanHex("12G4", v));
-  EXPECT_EQ(v, 0x12u);
-  EXPECT_TRUE(ScanHex("1124", v));
-  EXPECT_EQ(v, 0x1124u);
-  EXPECT_FALSE(ScanHex("on", v));
-  EXPECT_FALSE(ScanHex("", v));
-  EXPECT_FALSE(ScanHex("-", v));
+  for (const char* refused : {"on", "", "-"}) EXPECT_FALSE(ScanHex(refused, v)) << refused;
 }
 
 class IniReader : public ::testing::Test {

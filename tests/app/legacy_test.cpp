@@ -6,74 +6,53 @@
 namespace pdflash {
 namespace {
 
-using test::ToolFixture;
-
-constexpr const char* kWarning =
+const std::string kWarning =
     "****************************************\n"
     "*         Legacy driver exists         *\n"
     "*     Please remove legacy KMX tools   *\n"
     "****************************************\n";
-constexpr const char* kQuestion =
+const std::string kQuestion =
     "Do you want to run quick uninstall driver only now? \n'Y' to continue, others to quit. ";
-constexpr const char* kFailed =
+const std::string kFailed =
     "Remove driver failed, please reference User Guide v0.4\n"
     "to uninstall driver from Windows Device Manager.\n\n";
 
-TEST(LegacyDriver, WarnsOnlyWithoutRemovalMode) {
-  ToolFixture f;
-  f.t.set.Checklibusb = 1;
-  f.host.extra_paths = {"D:\\SDRV\\dpinst.exe"};
-  CheckLegacyDriver(f.t);
-  EXPECT_EQ(f.console.out, kWarning);
-  EXPECT_TRUE(f.host.commands.empty());
-}
-
-TEST(LegacyDriver, NothingBeyondDriveL) {
-  ToolFixture f;
-  f.t.set.Checklibusb = 2;
-  f.host.extra_paths = {"M:\\SDRV\\dpinst.exe"};
-  CheckLegacyDriver(f.t);
-  EXPECT_EQ(f.console.out, "");
-}
-
-TEST(LegacyDriver, RemovalAskedAndRun) {
-  ToolFixture yes;
-  yes.t.set.Checklibusb = 2;
-  yes.host.extra_paths = {"E:\\SDRV\\dpinst.exe", "F:\\SDRV\\dpinst.exe"};
-  yes.console.input = "y\n";
-  yes.t.cwd = "/elsewhere/";  // as after "/PATH"
-  CheckLegacyDriver(yes.t);
-  EXPECT_EQ(yes.console.out, std::string(kWarning) + kQuestion);
-  ASSERT_EQ(yes.host.commands.size(), 1u);
-  EXPECT_EQ(yes.host.commands[0].first, "dpinst.exe /u Usb_2.0_Billboard.inf /s");
-  EXPECT_EQ(yes.host.commands[0].second, "E:\\SDRV");
-  EXPECT_EQ(yes.t.cwd, yes.t.exe_dir);
-
-  ToolFixture fails;
-  fails.t.set.Checklibusb = 2;
-  fails.host.extra_paths = {"C:\\SDRV\\dpinst.exe"};
-  fails.console.input = "Y";
-  fails.host.process_exit_code = 2;
-  CheckLegacyDriver(fails.t);
-  EXPECT_EQ(fails.console.out, std::string(kWarning) + kQuestion + kFailed);
-
-  ToolFixture no_start;
-  no_start.t.set.Checklibusb = 2;
-  no_start.host.extra_paths = {"C:\\SDRV\\dpinst.exe"};
-  no_start.console.input = "Y";
-  no_start.host.process_starts = false;
-  CheckLegacyDriver(no_start.t);
-  EXPECT_EQ(no_start.console.out, std::string(kWarning) + kQuestion + kFailed);
-
-  for (const char* answer : {"n", "", "x"}) {
-    ToolFixture no;
-    no.t.set.Checklibusb = 2;
-    no.host.extra_paths = {"C:\\SDRV\\dpinst.exe"};
-    no.console.input = answer;
-    no.t.cwd = "/elsewhere/";
-    CheckLegacyDriver(no.t);
-    EXPECT_TRUE(no.host.commands.empty()) << answer;
-    EXPECT_EQ(no.t.cwd, "/elsewhere/");
+TEST(LegacyDriver, WarnedAskedAndRemoved) {
+  const struct {
+    uint8_t mode;  // Checklibusb
+    std::vector<std::string> paths;
+    const char* input;
+    bool starts;
+    uint32_t exit_code;
+    std::string out;
+    const char* dir;  // where the removal ran; null: it did not
+  } cases[] = {
+      {1, {"D:\\SDRV\\dpinst.exe"}, "y", true, 0, kWarning, nullptr},
+      {2, {"M:\\SDRV\\dpinst.exe"}, "y", true, 0, "", nullptr},  // nothing beyond drive L
+      {2, {"E:\\SDRV\\dpinst.exe", "F:\\SDRV\\dpinst.exe"}, "y\n", true, 0, kWarning + kQuestion,
+       "E:\\SDRV"},
+      {2, {"C:\\SDRV\\dpinst.exe"}, "Y", true, 2, kWarning + kQuestion + kFailed, "C:\\SDRV"},
+      {2, {"C:\\SDRV\\dpinst.exe"}, "Y", false, 0, kWarning + kQuestion + kFailed, "C:\\SDRV"},
+      {2, {"C:\\SDRV\\dpinst.exe"}, "n", true, 0, kWarning + kQuestion, nullptr},
+      {2, {"C:\\SDRV\\dpinst.exe"}, "", true, 0, kWarning + kQuestion, nullptr},
+      {2, {"C:\\SDRV\\dpinst.exe"}, "x", true, 0, kWarning + kQuestion, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.paths[0] + " " + c.input);
+    test::ToolFixture f;
+    f.t.set.Checklibusb = c.mode;
+    f.host.extra_paths = c.paths;
+    f.console.input = c.input;
+    f.host.process_starts = c.starts;
+    f.host.process_exit_code = c.exit_code;
+    f.t.cwd = "/elsewhere/";  // as after "/PATH"
+    CheckLegacyDriver(f.t);
+    EXPECT_EQ(f.console.out, c.out);
+    ASSERT_EQ(f.host.commands.size(), c.dir ? 1u : 0u);
+    // A removal goes back to the program's folder.
+    EXPECT_EQ(f.t.cwd, c.dir ? f.t.exe_dir : "/elsewhere/");
+    if (!c.dir) continue;
+    EXPECT_EQ(f.host.commands[0].first, "dpinst.exe /u Usb_2.0_Billboard.inf /s");
+    EXPECT_EQ(f.host.commands[0].second, c.dir);
   }
 }
 

@@ -5,12 +5,6 @@
 namespace pdflash::test {
 namespace {
 
-constexpr uint16_t kPortSelect = 0x2BFD;
-
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& b, uint32_t from, uint32_t n) {
-  return std::vector<uint8_t>(b.begin() + from, b.begin() + from + n);
-}
-
 // The image size comes from the PID the device shows when the backup runs,
 // that is its ROM PID; copy 2 sits where that size puts it.
 TEST(Backup, FilesAndCopyLines) {

@@ -51,10 +51,6 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name << "/" << c.key; }
 
-std::vector<uint8_t> Dp(uint32_t size, uint32_t version, uint32_t seed) {
-  return fwgen::MakeDpFirmware({.size = size, .version = version, .seed = seed});
-}
-
 // Some copy of the family at its places holds an image the reader takes.
 std::function<std::string(const std::vector<uint8_t>&)> DpSound(std::vector<uint32_t> places,
                                                                 std::vector<uint32_t> sizes) {

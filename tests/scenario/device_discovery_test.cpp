@@ -1,7 +1,5 @@
 // Finding the controller on the bus, its identity, and failures on the way.
-#include <gtest/gtest.h>
-
-#include "scenario/device_scenario.h"
+#include "scenario/scenario_support.h"
 
 namespace pdflash::test {
 namespace {
@@ -126,7 +124,7 @@ TEST(DeviceDiscovery, FailedTransfersDuringTheSearch) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
     b.board.Init({c.key});
-    b.board.LoadFirmware(Firmware(0x0E010300));
+    b.board.LoadFirmware(Firmware(0xC800, 0x0E010300));
     EXPECT_EQ(b.Run({"/F0"}), c.result);
     EXPECT_TRUE(b.Has(c.lines));
   }

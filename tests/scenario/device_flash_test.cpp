@@ -1,7 +1,5 @@
 // The SPI flash layer: status writes, size detection, verified writes, waits.
-#include <gtest/gtest.h>
-
-#include "scenario/device_scenario.h"
+#include "scenario/scenario_support.h"
 
 namespace pdflash::test {
 namespace {
@@ -262,7 +260,7 @@ TEST(DeviceFlash, FailuresInTheMiddleOfAWrite) {
 TEST(DeviceFlash, UpdateRequestsOnTheWire) {
   // Sector erase and its slow wait, fixed pauses, and the pacing of all requests.
   Bench b({}, "PD1Bin=new.bin\n", 0x0E010300);
-  WriteBytes(b.p.File("new.bin"), Firmware(0x0E010400));
+  WriteBytes(b.p.File("new.bin"), Firmware(0xC800, 0x0E010400));
   ASSERT_EQ(b.Run(), 1u) << b.p.out;
   const Log& log = b.board.log;
   ExpectPaced(log);

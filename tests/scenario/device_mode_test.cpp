@@ -1,10 +1,5 @@
 // Queries, the switch to ROM code and the unlock challenge.
-#include <gtest/gtest.h>
-
-#include <optional>
-
-#include "core/bytes.h"
-#include "scenario/device_scenario.h"
+#include "scenario/scenario_support.h"
 
 namespace pdflash::test {
 namespace {
@@ -61,7 +56,7 @@ TEST(DeviceMode, UpdateCheckComparesRunningAndFileVersions) {
     const std::string mode = std::to_string(c.mode);
     SCOPED_TRACE("NeedUpdateMode=" + mode + " " + c.extra);
     Bench b({}, "PD1Bin=pd.bin\nNeedUpdateMode=" + mode + "\n" + c.extra, kRunning);
-    WriteBytes(b.p.File("pd.bin"), Firmware(kRunning + static_cast<uint32_t>(c.file * 0x100)));
+    WriteBytes(b.p.File("pd.bin"), Firmware(0xC800, kRunning + static_cast<uint32_t>(c.file * 0x100)));
     WriteBytes(b.p.File("hub.bin"), fwgen::MakeHubFirmware({}));
     EXPECT_EQ(b.Run({"/CKFW"}), c.result);
     EXPECT_TRUE(b.Has("Need_FW_Update_Mode(" + mode + ")? Need(1), No_Need(3)\n"));
@@ -70,7 +65,7 @@ TEST(DeviceMode, UpdateCheckComparesRunningAndFileVersions) {
   }
   // No device of ours: no answer at all.
   Bench b({"AppVID=1234"}, "PD1Bin=pd.bin\n" + std::string(kZeroOk));
-  WriteBytes(b.p.File("pd.bin"), Firmware(kRunning));
+  WriteBytes(b.p.File("pd.bin"), Firmware(0xC800, kRunning));
   EXPECT_EQ(b.Run({"/CKFW"}), 1u);
   EXPECT_TRUE(b.p.out.ends_with("    DeviceNotFound\nFailed, Return_Value = 0x1\n")) << b.p.out;
 }
@@ -153,8 +148,8 @@ TEST(DeviceMode, JumpToRomCodeFollowsTheIdentityFamily) {
 }
 
 TEST(DeviceMode, CopyVersionsBySelector) {
-  const auto v1 = Firmware(0x0E010301), v2 = Firmware(0x0E010302);
-  const auto small = Firmware(0x0D010303, 0x8000);
+  const auto v1 = Firmware(0xC800, 0x0E010301), v2 = Firmware(0xC800, 0x0E010302);
+  const auto small = Firmware(0x8000, 0x0D010303);
   const auto foreign = fwgen::MakePdFirmware({.version = 0x0E010304, .vid = 0x1234});
   auto broken = v1;
   broken[0x2000] ^= 0xFF;
@@ -190,116 +185,37 @@ TEST(DeviceMode, CopyVersionsBySelector) {
   }
 }
 
-// A controller that checks client 1's answers, and a file built for the
-// challenge (or not, by its flag) under the challenge VID.
-struct ChallengeBoard : Bench {
-  explicit ChallengeBoard(const std::vector<std::string>& keys = {"ChallengeClient=1",
-                                                                  "AppVID=291A"})
-      : Bench(keys, "", kRunning) {}
-  void Use(const std::string& need, std::optional<uint32_t> flag, const std::string& extra = "") {
-    image = fwgen::MakePdFirmware({.version = 0x0E010400, .vid = 0x291A, .flag = flag});
-    WriteBytes(p.File("new.bin"), image);
-    p.Settings(kChallengeIds + "PD1Bin=new.bin\nDbgMsg=1\nNeedMathChallenge=" + need + "\n" +
-               extra);
-  }
-  uint16_t Counter() {
-    uint16_t counter = 0;
-    board.Inspect([&](sim::SimBus& bus) { counter = bus.Device(0).ChallengeCounter(); });
-    return counter;
-  }
-  // Carried by 0x0D (the challenge), 0x0E (answers) or 0x0F (the counter).
-  std::vector<uint16_t> Values(uint16_t request) const {
-    std::vector<uint16_t> out;
-    for (const auto& r : board.log)
-      if (r.setup.bRequest == 0xE0 && r.setup.wValue == request && r.ok)
-        out.push_back(Be16(r.data.data()));
-    return out;
-  }
-  std::vector<uint8_t> image;
-};
-
-TEST(DeviceMode, ChallengeOpensTheWayToRomCode) {
-  ChallengeBoard c;
-  c.Use("1", 0x80000000);
-  EXPECT_EQ(c.Run(), 1u) << c.p.out;
-  EXPECT_TRUE(std::equal(c.image.begin(), c.image.end(), c.board.Flash().begin() + 0x20000));
-  EXPECT_EQ(c.board.Config().mode, sim::Mode::Rom);
-  EXPECT_TRUE(
-      c.Has("    Call_Math_Challenge_Exe, Client = 1\n    Old_Cnt = 0x0000\n"
-            "    New_Cnt = 0x0001\n    PD_Bin_FLAG = 80000000\n    Reset_To_Default_Mode...\n"));
-  EXPECT_EQ(c.Values(0x0E).size(), 1u);
-  EXPECT_EQ(c.Values(0x0F), (std::vector<uint16_t>{0, 1}));
-  const Log& log = c.board.log;
-  const size_t rng = Find(log, [](const auto& r) { return r.setup.wValue == 0x000D; });
-  ASSERT_LT(rng + 2, log.size());
-  ExpectSetup(log[rng], 0xC0, 0xE0, 0x000D, 0, 2);
-  ExpectSetup(log[rng + 1], 0x40, 0xE0, 0x000E, 0, 2);
-  ExpectSetup(log[rng + 2], 0xC0, 0xE0, 0x000F, 0, 2);
-  // Function test 0x92 leaves the device unlocked. A client without a set of
-  // its own answers with the default set; what is printed is what went out.
-  ChallengeBoard five({"ChallengeClient=5", "AppVID=291A"});
+// The unlock challenge outside the update (its refusals are the update's
+// tests): function test 0x92 leaves the device unlocked, and a client without
+// a set of its own answers with the default set; what is printed is what
+// went out. A version read through the firmware needs no challenge.
+TEST(DeviceMode, ChallengeOutsideTheUpdate) {
+  Bench five({"ChallengeClient=5", "AppVID=291A"}, "", kRunning);
   five.p.Settings(kChallengeIds + "FuncTestOnly=92\nNeedMathChallenge=5\nDbgMsg=2\n");
   EXPECT_EQ(five.Run(), 1u) << five.p.out;
   EXPECT_TRUE(five.Has("Device_Function_Test_0x92\n"));
-  EXPECT_EQ(five.Counter(), 1u);
-  const auto challenge = five.Values(0x0D), answer = five.Values(0x0E);
+  EXPECT_EQ(ChallengeCounter(five.board), 1u);
+  const auto challenge = ChallengeValues(five.board.log, 0x0D),
+             answer = ChallengeValues(five.board.log, 0x0E);
   ASSERT_FALSE(challenge.empty() || answer.empty());
   char lines[96];
   std::snprintf(lines, sizeof lines, "    RNG = %04X\n    ANS = %04X\n    New_Cnt = 0x0001\n",
                 challenge[0], answer[0]);
   EXPECT_TRUE(five.Has("    Call_Math_Challenge_Exe, Client = 5\n    Old_Cnt = 0x0000\n" +
                        std::string(lines)));
-}
 
-TEST(DeviceMode, RefusedChallengeKeepsTheFirmwareRunning) {
-  const std::string lock = "    Lock_Math_Challenge_Exe\n";
-  const struct {
-    const char* client;
-    std::optional<uint32_t> flag;
-    std::string lines;
-    size_t answers;    // the answer, then the counter sent back to lock
-    uint64_t seconds;  // 3 s after a jump, then five searches 3 s apart
-  } cases[] = {
-      // The answer of client 1's set on a controller of client 2.
-      {"2", 0x80000000, "    New_Cnt = 0x0000\n    Math_Challenge_Failed.\n", 1, 18},
-      // Unlocked, but the file is not meant for it: locked again, no jump.
-      {"1", 1, "    Not_Math-Challenge-Bin_Or_VID_rst_1_291A\n" + lock + "    Old_Cnt = 0x0001\n",
-       2, 15},
-      // Nothing to lock: no counter goes back.
-      {"2", std::nullopt, "_rst_0_291A\n" + lock + "    Old_Cnt = 0x0000\nLoop = 0\n", 1, 15}};
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.lines);
-    ChallengeBoard c({std::string("ChallengeClient=") + k.client, "AppVID=291A"});
-    c.Use("1", k.flag);
-    EXPECT_EQ(c.Run(), 0u);
-    EXPECT_TRUE(c.Has(k.lines));
-    const auto answers = c.Values(0x0E);
-    ASSERT_EQ(answers.size(), k.answers);
-    EXPECT_TRUE(k.answers < 2 || answers[1] == 1u);  // the counter sent back
-    // The ROM wait never takes the firmware IDs it sees instead of the ROM IDs.
-    EXPECT_EQ(Count(c.p.out, "    Not_Our_billboard_0\n"), 5u) << c.p.out;
-    EXPECT_EQ(c.board.run_us / 1000000, k.seconds);
-    EXPECT_TRUE(c.p.out.ends_with("    DeviceNotFound\nReturn_Value = 0x0\n"));
-    EXPECT_EQ(c.board.Config().mode, sim::Mode::App);
-    EXPECT_FALSE(Sent(c.board.log, {0xD4}) || c.Counter());
-  }
+  Bench read({"ChallengeClient=1", "AppVID=291A"}, "", kRunning);
+  read.p.Settings(kChallengeIds + "NeedMathChallenge=1\nSkipJumpRom=1\nReadVerOnly=1\n");
+  EXPECT_EQ(read.Run(), 1u);
+  EXPECT_TRUE(ChallengeValues(read.board.log, 0x0D).empty() &&
+              ChallengeValues(read.board.log, 0x0F).empty());
+
   // Firmware under the ROM IDs is found by the ROM wait, and closed: five times.
   Bench b({"ChallengeClient=1", "AppPID=1107"}, "ReadSPIPDFWOnly=1\n", kRunning);
   EXPECT_EQ(b.Run(), 0u);
   EXPECT_EQ(Count(b.p.out, "    Found Target Device: \n"), 6u) << b.p.out;
   EXPECT_FALSE(b.Has("Not_Our_billboard"));
   EXPECT_EQ(b.board.Config().mode, sim::Mode::App);
-  // With SkipJumpRom the firmware serves the flash: a file not built for the
-  // challenge is refused there too, and a version read needs no challenge.
-  ChallengeBoard refused;
-  refused.Use("1", std::nullopt, "SkipJumpRom=1\n");
-  EXPECT_EQ(refused.Run(), 0u);
-  EXPECT_TRUE(refused.Has("\t Not_Math-Challenge-Bin_Or_VID_std_0_291A\n" + lock));
-  EXPECT_FALSE(Sent(refused.board.log, {0xD4}) || refused.Counter());
-  ChallengeBoard read;
-  read.Use("1", 0x80000000, "SkipJumpRom=1\nReadVerOnly=1\n");
-  EXPECT_EQ(read.Run(), 1u);
-  EXPECT_TRUE(read.Values(0x0D).empty() && read.Values(0x0F).empty());
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // GPIO, register and restart switches, the register SPI master, the I2C test.
-#include <gtest/gtest.h>
-
-#include "scenario/device_scenario.h"
+#include "scenario/scenario_support.h"
 
 namespace pdflash::test {
 namespace {

@@ -8,14 +8,6 @@ namespace {
 
 using Copies = std::vector<std::pair<uint32_t, uint32_t>>;  // address, image size
 
-std::vector<uint8_t> Dp(uint32_t size, uint32_t version = 0x06020304, uint32_t seed = 2) {
-  return fwgen::MakeDpFirmware({.size = size, .version = version, .seed = seed});
-}
-
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& b, uint32_t from, uint32_t n) {
-  return std::vector<uint8_t>(b.begin() + from, b.begin() + from + n);
-}
-
 struct DpRig : Rig {
   explicit DpRig(const Copies& copies = {}) : Rig({"FlashSize=80000"}) {
     for (auto [at, size] : copies) board.Load(at, Dp(size, 0x06000100, 5));

@@ -5,12 +5,6 @@
 namespace pdflash::test {
 namespace {
 
-size_t Occurrences(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // Devices 1..count with USB addresses 5, 6, ..., then extra keys.
 std::vector<std::string> Boards(int count, const std::vector<std::string>& extra = {}) {
   std::vector<std::string> keys;
@@ -28,9 +22,9 @@ TEST(SameId, EveryDeviceResetFirstThenUpdatedInTurn) {
     for (int k = 2; k <= n; ++k) r.board.Load(0x20000, Firmware(0xC800, 0x0E010100, 5), k);
     EXPECT_EQ(r.Run("SameIDFWMode=" + std::to_string(n) + "\nOutputProgress=3\n", image), 1u)
         << r.p.out;
-    EXPECT_EQ(Occurrences(r.p.out, "Same_IDFW_Reset_All\n"), 1u);
-    EXPECT_EQ(Occurrences(r.p.out, "Same_IDFW_Check_Rom\n"), 1u);
-    EXPECT_EQ(Occurrences(r.p.out, "=    PD_FW_Update_PASS.   =\n"), static_cast<size_t>(n));
+    EXPECT_EQ(Count(r.p.out, "Same_IDFW_Reset_All\n"), 1u);
+    EXPECT_EQ(Count(r.p.out, "Same_IDFW_Check_Rom\n"), 1u);
+    EXPECT_EQ(Count(r.p.out, "=    PD_FW_Update_PASS.   =\n"), static_cast<size_t>(n));
 
     // Every jump before the first flash change; then the devices one after
     // another, each finished before the next begins.
@@ -91,7 +85,7 @@ TEST(SameId, WrongDeviceSetsAreRefused) {
     EXPECT_THAT(r.p.out, HasSubstr("Return_Value = 0x0\n"));
     // The whole reset-and-search round is tried five times.
     if (c.lines.back() == mismatch) {
-      EXPECT_EQ(Occurrences(r.p.out, "Same_IDFW_Reset_All\n"), 5u);
+      EXPECT_EQ(Count(r.p.out, "Same_IDFW_Reset_All\n"), 5u);
     }
     for (int k = 1; k <= c.devices; ++k) {
       const auto flash = r.board.Flash(k);

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "ops/search.h"
+#include "sim/sim_device.h"
 #include "support/sim_board.h"
 
 namespace pdflash::test {
@@ -90,6 +91,76 @@ inline std::vector<uint8_t> Taken(const Log& log, const std::vector<size_t>& wri
   return v;
 }
 
+inline uint16_t RegAddress(const SetupPacket& s) {
+  return static_cast<uint16_t>((s.wValue >> 8) | (s.wIndex << 8));
+}
+inline bool IsRegRead(const sim::TransferRecord& r, uint16_t a) {
+  return r.setup.bRequest == 0xE0 && (r.setup.wValue & 0xFF) == 0x01 && RegAddress(r.setup) == a;
+}
+inline bool IsRegWrite(const sim::TransferRecord& r, uint16_t a) {
+  return r.setup.bRequest == 0xE0 && (r.setup.wValue & 0xFF) == 0x02 && RegAddress(r.setup) == a;
+}
+
+// Transfers with one of the request codes, in order.
+inline Log Requests(const Log& log, std::initializer_list<uint8_t> codes) {
+  Log out;
+  for (const auto& r : log)
+    if (std::find(codes.begin(), codes.end(), r.setup.bRequest) != codes.end()) out.push_back(r);
+  return out;
+}
+// Position of the first transfer that `pick` accepts, from `from` on; log.size() if none.
+template <typename F>
+size_t Find(const Log& log, F pick, size_t from = 0) {
+  for (size_t i = from; i < log.size(); ++i)
+    if (pick(log[i])) return i;
+  return log.size();
+}
+inline size_t First(const Log& log, uint8_t request, size_t from = 0) {
+  return Find(log, [&](const auto& r) { return r.setup.bRequest == request; }, from);
+}
+inline bool Sent(const Log& log, std::initializer_list<uint8_t> requests) {
+  return !Requests(log, requests).empty();
+}
+// (bRequest, wValue) of each transfer from `from` on: enough to read a request sequence.
+inline std::vector<std::pair<int, int>> Codes(const Log& log, size_t from = 0) {
+  std::vector<std::pair<int, int>> out;
+  for (size_t i = from; i < log.size(); ++i)
+    out.emplace_back(log[i].setup.bRequest, log[i].setup.wValue);
+  return out;
+}
+inline void ExpectSetup(const sim::TransferRecord& r, int type, int request, int value, int index,
+                        int length) {
+  const SetupPacket& s = r.setup;
+  EXPECT_EQ(std::vector<int>({s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength}),
+            std::vector<int>({type, request, value, index, length}));
+}
+// The controller cannot take requests back to back.
+inline void ExpectPaced(const Log& log) {
+  for (size_t i = 1; i < log.size(); ++i)
+    ASSERT_GE(log[i].time_us, log[i - 1].time_us + 1000) << "transfer " << i;
+}
+// device.ini key failing (or unplugging at) log position `index`: counted from 1, hex.
+inline std::string FailAt(size_t index, const char* key = "FailTransfer") {
+  char text[48];
+  std::snprintf(text, sizeof text, "%s=%zX", key, index + 1);
+  return text;
+}
+inline size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+// The accepted values of the unlock challenge's register requests: 0x0D the
+// challenge, 0x0E the answers (and the counter sent back to lock), 0x0F the counter.
+inline std::vector<uint16_t> ChallengeValues(const Log& log, uint16_t request) {
+  std::vector<uint16_t> out;
+  for (const auto& r : log)
+    if (r.setup.bRequest == kRegisterRequest && r.setup.wValue == request && r.ok)
+      out.push_back(static_cast<uint16_t>(r.data.at(0) << 8 | r.data.at(1)));
+  return out;
+}
+
 // "Progress = NNN" lines on the console and, with `files`, the "NNN.txt"
 // markers in the tool's folder, each holding its own name.
 inline void ExpectProgress(const Program& p, const std::vector<int>& percents, bool files = true) {
@@ -134,6 +205,10 @@ inline bool Same(const std::vector<uint8_t>& flash, uint32_t address,
          std::equal(bytes.begin(), bytes.end(), flash.begin() + address);
 }
 
+inline std::vector<uint8_t> Slice(const std::vector<uint8_t>& b, uint32_t from, uint32_t n) {
+  return std::vector<uint8_t>(b.begin() + from, b.begin() + from + n);
+}
+
 inline uint32_t Copy2(uint32_t size) {
   return size == 0x8000 ? 0x28000 : 0x30000;
 }
@@ -155,10 +230,14 @@ inline const ChipKind kChip64K = {
     0x10000, {"Identity=FF", "ExtIdHigh=35", "ExtIdLow=96"}, 0xA1010100};
 
 inline std::vector<uint8_t> Firmware(uint32_t size, uint32_t version, uint32_t seed = 1) {
-  fwgen::PdFirmwareParams params;
-  params.size = size, params.version = version, params.seed = seed;
-  return fwgen::MakePdFirmware(params);
+  return fwgen::MakePdFirmware({.size = size, .version = version, .seed = seed});
 }
+inline std::vector<uint8_t> Dp(uint32_t size, uint32_t version = 0x06020304, uint32_t seed = 2) {
+  return fwgen::MakeDpFirmware({.size = size, .version = version, .seed = seed});
+}
+
+// Register 0x2BFD: which flash the SPI requests reach.
+inline constexpr uint16_t kPortSelect = 0x2BFD;
 
 // A board whose flash is patterned, with `old` in the chosen copies.
 struct Rig {
@@ -227,6 +306,31 @@ struct BoardOp {
   Tool t;
   Device link;
   bool open = false;
+};
+
+inline uint16_t ChallengeCounter(SimBoard& board) {
+  uint16_t counter = 0;
+  board.Inspect([&](sim::SimBus& bus) { counter = bus.Device(0).ChallengeCounter(); });
+  return counter;
+}
+
+// A blank board with the example IDs in Setting.ini and, if given, a
+// firmware copy of this version.
+struct Bench {
+  explicit Bench(const std::vector<std::string>& keys = {}, const std::string& settings = "",
+                 uint32_t firmware = 0) {
+    board.Init(keys);
+    if (firmware) board.LoadFirmware(Firmware(0xC800, firmware));
+    Settings(settings);
+  }
+  void Settings(const std::string& extra) { p.Settings(std::string(kBoardIds) + extra); }
+  uint32_t Run(const std::vector<std::string>& args = {}) { return board.Run(args); }
+  testing::AssertionResult Has(const std::string& what) const {
+    if (p.out.find(what) != std::string::npos) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no\n" << what << "\nin\n" << p.out;
+  }
+  Program p;
+  SimBoard board{p};
 };
 
 }  // namespace pdflash::test

@@ -5,7 +5,6 @@
 namespace pdflash::test {
 namespace {
 
-constexpr uint16_t kPortSelect = 0x2BFD;
 constexpr uint32_t kVersion2 = 0x0E020300;
 
 // A board whose second flash holds a background, a PD copy and hub firmware.

@@ -49,45 +49,28 @@ TEST(SimSecurity, EccEngineComputesOnP256AfterAShortDelay) {
   EXPECT_EQ(r.Byte(reg::kEccStatus), 0) << "disabled engine never gets ready";
 
   r.Write(reg::kEngineEnable, {0x01});
-  r.Write(reg::kEccA, kGx);
-  r.Write(reg::kEccB, kGy);
-  r.Write(reg::kEccC, Scalar(2));
-  r.Write(reg::kEccCommand, {1});
-  EXPECT_EQ(r.Byte(reg::kEccStatus), 0);
-  board.clock.Advance(2000);
-  EXPECT_EQ(r.Byte(reg::kEccStatus), 1);
-  EXPECT_EQ(r.Read(reg::kEccResultX, 32),
+  // One command on the operands given, after its time; the X result.
+  auto ecc = [&](uint8_t command, const std::vector<std::pair<uint16_t, Bytes>>& operands) {
+    for (const auto& [at, value] : operands) r.Write(at, value);
+    r.Write(reg::kEccCommand, {command});
+    EXPECT_EQ(r.Byte(reg::kEccStatus), 0);
+    board.clock.Advance(2000);
+    EXPECT_EQ(r.Byte(reg::kEccStatus), 1);
+    return r.Read(reg::kEccResultX, 32);
+  };
+  EXPECT_EQ(ecc(1, {{reg::kEccA, kGx}, {reg::kEccB, kGy}, {reg::kEccC, Scalar(2)}}),
             Hex("7CF27B188D034F7E8A52380304B51AC3C08969E277F21B35A60B48FC47669978"));
   EXPECT_EQ(r.Read(reg::kEccResultY, 32),
             Hex("07775510DB8ED040293D9AC69F7430DBBA7DADE63CE982299E04B79D227873D1"));
-
   // G + G by addition gives the same point.
-  r.Write(reg::kEccC, kGx);
-  r.Write(reg::kEccD, kGy);
-  r.Write(reg::kEccCommand, {2});
-  board.clock.Advance(2000);
-  EXPECT_EQ(r.Read(reg::kEccResultX, 32)[31], 0x78);
+  EXPECT_EQ(ecc(2, {{reg::kEccC, kGx}, {reg::kEccD, kGy}})[31], 0x78);
 
-  // Modulo the group order n: 0 - 1 = n - 1; 2 * inverse(2) = 1.
+  // Modulo the group order n: 0 - 1 = n - 1; 2 * inverse(2) = 1; (n - 1) + 3 = 2.
   const Bytes n_minus_1 = Hex("FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632550");
-  r.Write(reg::kEccA, Scalar(0));
-  r.Write(reg::kEccB, Scalar(1));
-  r.Write(reg::kEccCommand, {4});
-  board.clock.Advance(2000);
-  EXPECT_EQ(r.Read(reg::kEccResultX, 32), n_minus_1);
-  r.Write(reg::kEccA, Scalar(2));
-  r.Write(reg::kEccCommand, {5});
-  board.clock.Advance(2000);
-  const Bytes half = r.Read(reg::kEccResultX, 32);
-  r.Write(reg::kEccB, half);
-  r.Write(reg::kEccCommand, {6});
-  board.clock.Advance(2000);
-  EXPECT_EQ(r.Read(reg::kEccResultX, 32), Scalar(1));
-  r.Write(reg::kEccA, n_minus_1);
-  r.Write(reg::kEccB, Scalar(3));
-  r.Write(reg::kEccCommand, {3});
-  board.clock.Advance(2000);
-  EXPECT_EQ(r.Read(reg::kEccResultX, 32), Scalar(2));
+  EXPECT_EQ(ecc(4, {{reg::kEccA, Scalar(0)}, {reg::kEccB, Scalar(1)}}), n_minus_1);
+  const Bytes half = ecc(5, {{reg::kEccA, Scalar(2)}});
+  EXPECT_EQ(ecc(6, {{reg::kEccB, half}}), Scalar(1));
+  EXPECT_EQ(ecc(3, {{reg::kEccA, n_minus_1}, {reg::kEccB, Scalar(3)}}), Scalar(2));
 }
 
 TEST(SimSecurity, ShaEngineCompressesHostPaddedBlocks) {

@@ -155,17 +155,5 @@ TEST(SimSpiPorts, MasterAndRequestsReachThePortTheSelectPicks) {
   EXPECT_EQ(RequestRead(*o), (Bytes{0xFF, 0xFF})) << "an empty port floats high";
 }
 
-TEST(SimSpiPorts, StalledByteKeepsBusyUntilTheNextByteStarts) {
-  Board b("[Device]\nSpiMasterStall=3\n");
-  b.Run();
-  auto d = b.Open();
-  ASSERT_TRUE(RegWrite(*d, 0x00F7, 0x01));
-  for (int i = 1; i <= 4; ++i) {
-    MasterByte(*d, true, 0x05);
-    b.clock.Advance(1000);
-    EXPECT_EQ(RegRead(*d, 0x00F1) & 0x01, i == 3 ? 1 : 0) << "byte " << i;
-  }
-}
-
 }  // namespace
 }  // namespace pdflash::sim::test
