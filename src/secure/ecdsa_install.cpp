@@ -144,11 +144,12 @@ uint32_t UpdateSteps(Tool& t, Device& dev, uint8_t index, uint8_t row, uint8_t* 
     LogPrint(out, "Protection : SIG-S_Mismatch.\n");
     return 0;
   }
+  // The size is a check on the file: before the protection comes off.
+  if (!FlashBigEnough(t, dev, size)) return 0;
   if (WriteFlashStatus(dev, t.set, row, 0x00, t.set.DbgMsg) != 1) {
     LogPrint(out, "    Write_SPI_Status_Fail.\n");
     return 0;
   }
-  if (!FlashBigEnough(t, dev, size)) return 0;
   if (!WriteZone(t, dev, row, image, size, true)) return 0;
   return Install(t, dev, h.end) ? 1 : 0;
 }
