@@ -132,8 +132,12 @@ std::vector<uint8_t> Rig::SignedImage(size_t data_size) {
   for (const auto& entry : fs::directory_iterator(dir_)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("ECDSAImg_", 0) != 0) continue;
-    std::ifstream f(entry.path(), std::ios::binary);
-    std::vector<uint8_t> image((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> image;
+    {
+      // Closed before the remove: Windows refuses to delete an open file.
+      std::ifstream f(entry.path(), std::ios::binary);
+      image.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    }
     fs::remove(entry.path());
     return image;
   }
