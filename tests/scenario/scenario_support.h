@@ -43,10 +43,10 @@ inline std::vector<size_t> Where(const Log& log, std::initializer_list<uint8_t> 
 inline size_t CountRequests(const Log& log, uint8_t request, int device = 0) {
   return Where(log, {request}, device).size();
 }
-
-inline bool ChangesFlash(const Log& log) {
-  return !Where(log, {kChipErase, kSectorErase, kProgram}).empty();
+inline bool Sent(const Log& log, std::initializer_list<uint8_t> requests) {
+  return !Where(log, requests).empty();
 }
+inline bool ChangesFlash(const Log& log) { return Sent(log, {kChipErase, kSectorErase, kProgram}); }
 
 // Transfer numbers (from 1) where the flash traffic changes phase: reads of
 // one length, erases, programs, and the last transfer of each phase. With
@@ -71,26 +71,6 @@ inline std::set<uint32_t> Landmarks(const Log& log, bool every_erase) {
   return marks;
 }
 
-// Log positions of the single-byte writes to one register.
-inline std::vector<size_t> RegisterWrites(const Log& log, uint16_t address) {
-  std::vector<size_t> at;
-  for (size_t i = 0; i < log.size(); ++i) {
-    const SetupPacket& s = log[i].setup;
-    if (s.bmRequestType == 0x40 && s.bRequest == kRegisterRequest && (s.wValue & 0xFF) == 0x02 &&
-        (s.wValue >> 8 | s.wIndex << 8) == address && !log[i].data.empty())
-      at.push_back(i);
-  }
-  return at;
-}
-
-// The values of those writes that the device took.
-inline std::vector<uint8_t> Taken(const Log& log, const std::vector<size_t>& writes) {
-  std::vector<uint8_t> v;
-  for (size_t i : writes)
-    if (log[i].ok) v.push_back(log[i].data[0]);
-  return v;
-}
-
 inline uint16_t RegAddress(const SetupPacket& s) {
   return static_cast<uint16_t>((s.wValue >> 8) | (s.wIndex << 8));
 }
@@ -100,12 +80,25 @@ inline bool IsRegRead(const sim::TransferRecord& r, uint16_t a) {
 inline bool IsRegWrite(const sim::TransferRecord& r, uint16_t a) {
   return r.setup.bRequest == 0xE0 && (r.setup.wValue & 0xFF) == 0x02 && RegAddress(r.setup) == a;
 }
-
+// Log positions of the single-byte writes to one register.
+inline std::vector<size_t> RegisterWrites(const Log& log, uint16_t address) {
+  std::vector<size_t> at;
+  for (size_t i = 0; i < log.size(); ++i)
+    if (log[i].setup.bmRequestType == 0x40 && IsRegWrite(log[i], address) && !log[i].data.empty())
+      at.push_back(i);
+  return at;
+}
+// The values of those writes that the device took.
+inline std::vector<uint8_t> Taken(const Log& log, const std::vector<size_t>& writes) {
+  std::vector<uint8_t> v;
+  for (size_t i : writes)
+    if (log[i].ok) v.push_back(log[i].data[0]);
+  return v;
+}
 // Transfers with one of the request codes, in order.
 inline Log Requests(const Log& log, std::initializer_list<uint8_t> codes) {
   Log out;
-  for (const auto& r : log)
-    if (std::find(codes.begin(), codes.end(), r.setup.bRequest) != codes.end()) out.push_back(r);
+  for (size_t i : Where(log, codes)) out.push_back(log[i]);
   return out;
 }
 // Position of the first transfer that `pick` accepts, from `from` on; log.size() if none.
@@ -117,9 +110,6 @@ size_t Find(const Log& log, F pick, size_t from = 0) {
 }
 inline size_t First(const Log& log, uint8_t request, size_t from = 0) {
   return Find(log, [&](const auto& r) { return r.setup.bRequest == request; }, from);
-}
-inline bool Sent(const Log& log, std::initializer_list<uint8_t> requests) {
-  return !Requests(log, requests).empty();
 }
 // (bRequest, wValue) of each transfer from `from` on: enough to read a request sequence.
 inline std::vector<std::pair<int, int>> Codes(const Log& log, size_t from = 0) {
@@ -133,11 +123,6 @@ inline void ExpectSetup(const sim::TransferRecord& r, int type, int request, int
   const SetupPacket& s = r.setup;
   EXPECT_EQ(std::vector<int>({s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength}),
             std::vector<int>({type, request, value, index, length}));
-}
-// The controller cannot take requests back to back.
-inline void ExpectPaced(const Log& log) {
-  for (size_t i = 1; i < log.size(); ++i)
-    ASSERT_GE(log[i].time_us, log[i - 1].time_us + 1000) << "transfer " << i;
 }
 // device.ini key failing (or unplugging at) log position `index`: counted from 1, hex.
 inline std::string FailAt(size_t index, const char* key = "FailTransfer") {
