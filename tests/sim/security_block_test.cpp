@@ -1,10 +1,16 @@
-// The security block at the register level: stalls, the random numbers and
-// the zone description the board prints.
+// The security block at the register level: the SHA-256 of "abc", stalls,
+// the random numbers and the zone description the board prints.
 #include "sim/security_block.h"
 #include "sim_support.h"
 
 namespace pdflash::sim::test {
 namespace {
+
+Bytes Hex(const std::string& h) {
+  Bytes b;
+  for (size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(uint8_t(std::stoul(h.substr(i, 2), nullptr, 16)));
+  return b;
+}
 
 struct Regs {
   UsbDevice& d;
@@ -23,6 +29,34 @@ struct Regs {
   }
   uint8_t Byte(uint16_t a) { return Read(a, 1)[0]; }
 };
+
+TEST(SimSecurity, ShaEngineCompressesHostPaddedBlocks) {
+  Board board;
+  board.Run();
+  auto dev = board.Open();
+  Regs r{*dev};
+  auto hash_block = [&](Bytes block) {
+    r.Write(reg::kEngineEnable, {0x02});
+    r.Write(reg::kShaControl, {0});
+    r.Write(reg::kShaControl, {1});
+    board.clock.Advance(2000);
+    EXPECT_EQ(r.Byte(reg::kShaControl) & 0x04, 0x04);
+    r.Write(reg::kShaBlock, Bytes(block.begin(), block.begin() + 32));
+    r.Write(reg::kShaBlock + 32, Bytes(block.begin() + 32, block.end()));
+    r.Write(reg::kShaControl, {2});
+    EXPECT_EQ(r.Byte(reg::kShaControl) & 0x04, 0);
+    board.clock.Advance(2000);
+    EXPECT_EQ(r.Byte(reg::kShaControl) & 0x04, 0x04);
+    return r.Read(reg::kShaDigest, 32);
+  };
+  Bytes abc(64, 0);
+  abc[0] = 'a', abc[1] = 'b', abc[2] = 'c', abc[3] = 0x80, abc[63] = 24;
+  EXPECT_EQ(hash_block(abc),
+            Hex("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
+  abc[63] = 32;  // a length the bytes do not fit
+  EXPECT_NE(hash_block(abc),
+            Hex("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
+}
 
 TEST(SimSecurity, StalledEnginesAndOtherIdentitiesHaveNoAnswer) {
   Board stalled("[Device]\nEccStall=1\nShaStall=1\n");
