@@ -120,34 +120,6 @@ TEST(GetFormalVersion, RefusalsAndTheDpFile) {
   EXPECT_EQ(fx.t.Pd[1].BinFormalVersion, 0u);
 }
 
-TEST(CheckPdBin, CompatibilityTable) {
-  const struct {
-    uint16_t chip;
-    std::vector<uint8_t> fids;
-    uint32_t size;
-  } rows[] = {{0x0102, {0x07, 0x08}, 0x8000},  {0x0103, {0x09, 0x0A}, 0x8000},
-              {0x0104, {0x0B}, 0xC000},        {0x0105, {0x0C}, 0xC000},
-              {0x0106, {0x0D}, 0x8000},        {0x0107, {0x0E}, 0xC800},
-              {0x0108, {0xA1, 0xB1}, 0x10000}, {0x0109, {0xA2, 0xB2}, 0x10000}};
-  test::ToolFixture fx;
-  for (const auto& r : rows) {
-    fx.t.Pd[1].ProjectId = uint32_t{r.chip} << 16 | 0x1234;
-    for (uint8_t fid : r.fids) {
-      EXPECT_EQ(CheckPdBin(fx.t, 1, fid, r.size + 0x800), 0u);
-      EXPECT_EQ(CheckPdBin(fx.t, 1, fid, r.size - 0x800), 0u);
-    }
-    // Below 0xA0 only the low nibble counts; 0x_0 and 0x_F are test files.
-    for (int fid = 0; fid < 0x100; ++fid) {
-      const uint8_t eff = fid < 0xA0 ? (fid & 0x0F) : static_cast<uint8_t>(fid);
-      const bool listed = std::find(r.fids.begin(), r.fids.end(), eff) != r.fids.end();
-      if (eff == 0x00 || eff == 0x0F) continue;
-      EXPECT_EQ(CheckPdBin(fx.t, 1, static_cast<uint8_t>(fid), r.size), listed ? 1u : 0u)
-          << std::hex << r.chip << " " << fid;
-    }
-  }
-  EXPECT_EQ(fx.console.out, "");
-}
-
 TEST(CheckPdBin, TestFilesAndOverrides) {
   test::ToolFixture fx;
   fx.t.Pd[1].ProjectId = 0x01080000;
