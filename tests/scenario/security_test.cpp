@@ -192,6 +192,7 @@ TEST(EcdsaImage, ImagesPastTheEndOfTheFlashAreRefused) {
     EXPECT_EQ(update ? r.Update() : r.Run(download), 0u);
     EXPECT_THAT(r.p.out, HasSubstr("Protection : Flash_Size_Incefficient_1024KB.\n"));
     EXPECT_TRUE(r.Untouched());
+    EXPECT_FALSE(Sent(r.board.log, {kWriteStatus})) << "the protection stays on";
 
     SecureRig big({"FlashSize=100000"});
     WriteBytes(big.p.File(kImage), img);
