@@ -168,7 +168,8 @@ TEST_P(InfoCutOff, OtherFieldsSurvive) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenario, InfoCutOff,
-                         ::testing::Values("FailTransfer", "UnplugAtTransfer"));
+                         ::testing::Values("FailTransfer", "UnplugAtTransfer"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace pdflash::test
