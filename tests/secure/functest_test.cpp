@@ -64,6 +64,14 @@ TEST(FunctionTest, CoefficientCollisionsForClient3) {
   EXPECT_NE(out.find("    ---- list stops after 0x10000 pairs ----\n"), std::string::npos);
   EXPECT_NE(out.find("    ---- hit = 0x7FFF8000 ----\n"), std::string::npos);
 
+  // The list fills up exactly at the end of one challenge's pairs: the next
+  // challenge's pairs are the first ones left out, and the stop is said.
+  ToolFixture fours;
+  WriteFile(fours.dir / "Challenge.ini", "[Challenge]\nTest=FFF3,0001,0000,0000,0000\n");
+  EXPECT_EQ(CoefficientTest(fours.t.out, fours.t.exe_dir, 0), 0u);
+  EXPECT_NE(fours.console.out.find("    ---- list stops after 0x10000 pairs ----\n"), std::string::npos);
+  EXPECT_NE(fours.console.out.find("    ---- hit = 0x18000 ----\n"), std::string::npos);
+
   ToolFixture missing;
   EXPECT_EQ(RunFunctionTest(missing.t, nullptr, 0x04), 0u);
   EXPECT_NE(missing.console.out.find("    Challenge_Coefficients_Missing: "), std::string::npos);
