@@ -43,15 +43,18 @@ TEST(Backup, FilesAndCopyLines) {
 
 // A failed read ends the reading; what was read is kept at full size, with
 // filler after it, under the partial names beside the previous good files,
-// and the operation fails.
+// and the operation fails. The DP converter's backup inside the PD backup
+// does the same.
 TEST(BackupDump, ReadFailureKeepsPartialDataAndThePreviousFiles) {
+  using Names = std::vector<const char*>;
   struct Case {
     std::string settings;
-    size_t read;  // the read request that fails
+    long read;  // the read request that fails; from the end if negative
     std::string lines;
-    uint32_t from, size;
+    uint32_t from, size;  // size 0: the partial file is not compared
     uint8_t fill;
     const char* file;
+    Names previous = {"PDFWBackup.bin", "PDFWBackupAll.bin", "PDFlash1Dump.bin"};
   };
   for (const Case& c :
        {Case{"BackUpOnly=1\n", 100,
@@ -64,41 +67,31 @@ TEST(BackupDump, ReadFailureKeepsPartialDataAndThePreviousFiles) {
              "\r    reading...00%Read_Data_FAIL\n\r    reading...00%Protection : "
              "SPI_Backup_Read_Fail.\n\r                    \r    Write_to_File: PDFlash1Dump.bin\n"
              "    Partial_Data_Kept: PDFlash1Dump.partial.bin\n",
-             0, 0x80000, 0xFF, "PDFlash1Dump.partial.bin"}}) {
+             0, 0x80000, 0xFF, "PDFlash1Dump.partial.bin"},
+        Case{"BackUpOnly=1\nPDDPShareSPI=1\n", -50,
+             "    Partial_Data_Kept: DPFWBackupAll.partial.bin\n\n" + std::string(27, '=') +
+                 "\n=    DP_FW_Backup_FAIL.   =\n",
+             0, 0, 0, "DPFWBackupAll.partial.bin", Names{"DPFWBackup.bin", "DPFWBackupAll.bin"}}}) {
     SCOPED_TRACE(c.settings);
     Rig uncut;
     ASSERT_EQ(uncut.Run(c.settings), 1u) << uncut.p.out;
-    Rig r({"FailTransfer=" + Hex(uint32_t(Where(uncut.board.log, {kReadData}).at(c.read) + 1))});
-    for (const char* f : {"PDFWBackup.bin", "PDFWBackupAll.bin", "PDFlash1Dump.bin"})
-      WriteFile(r.p.File(f), "previous");
+    const auto reads = Where(uncut.board.log, {kReadData});
+    const size_t read = c.read < 0 ? reads.size() - size_t(-c.read) : size_t(c.read);
+    Rig r({"FailTransfer=" + Hex(uint32_t(reads.at(read) + 1))});
+    for (const char* f : c.previous) WriteFile(r.p.File(f), "previous");
     EXPECT_EQ(r.Run(c.settings), 0u) << r.p.out;
-    for (const char* f : {"PDFWBackup.bin", "PDFWBackupAll.bin", "PDFlash1Dump.bin"})
-      EXPECT_EQ(ReadFile(r.p.File(f)), "previous");
+    for (const char* f : c.previous) EXPECT_EQ(ReadFile(r.p.File(f)), "previous");
     EXPECT_THAT(r.p.out, HasSubstr(c.lines));
     EXPECT_THAT(r.p.out, HasSubstr("_FAIL.  "));
+    EXPECT_FALSE(ReadBytes(r.p.File(c.file)).empty());
+    if (!c.size) continue;
     auto expected = Slice(r.before, c.from, c.size);
-    std::fill(expected.begin() + c.read * 32, expected.end(), c.fill);
+    std::fill(expected.begin() + read * 32, expected.end(), c.fill);
     EXPECT_TRUE(ReadBytes(r.p.File(c.file)) == expected);
     if (c.from) {  // the backup's image file too, at the size the PID gives
       EXPECT_TRUE(ReadBytes(r.p.File("PDFWBackup.partial.bin")) == Slice(expected, 0, 0x10000));
     }
   }
-}
-
-// The DP converter's backup inside the PD backup keeps the previous files the same way.
-TEST(BackupDump, DpBackupReadFailureKeepsThePreviousFiles) {
-  const std::string settings = "BackUpOnly=1\nPDDPShareSPI=1\n";
-  Rig uncut;
-  ASSERT_EQ(uncut.Run(settings), 1u) << uncut.p.out;
-  const auto reads = Where(uncut.board.log, {kReadData});
-  Rig r({"FailTransfer=" + Hex(uint32_t(reads.at(reads.size() - 50) + 1))});
-  for (const char* f : {"DPFWBackup.bin", "DPFWBackupAll.bin"}) WriteFile(r.p.File(f), "previous");
-  EXPECT_EQ(r.Run(settings), 0u) << r.p.out;
-  for (const char* f : {"DPFWBackup.bin", "DPFWBackupAll.bin"})
-    EXPECT_EQ(ReadFile(r.p.File(f)), "previous");
-  EXPECT_THAT(r.p.out, HasSubstr("    Partial_Data_Kept: DPFWBackupAll.partial.bin\n"));
-  EXPECT_THAT(r.p.out, HasSubstr("=    DP_FW_Backup_FAIL.   =\n"));
-  EXPECT_FALSE(ReadBytes(r.p.File("DPFWBackupAll.partial.bin")).empty());
 }
 
 TEST(FlashDump, SizesAndLimits) {

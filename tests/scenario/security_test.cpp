@@ -15,6 +15,12 @@ using ::testing::Not;
 
 const char* const kImage = "ECDSAImg_20261206.bin";
 
+std::string LowerHex(const uint8_t* b, size_t n) {
+  std::string hex = HexOf(b, n);
+  for (char& ch : hex) ch = static_cast<char>(std::tolower(ch));
+  return hex;
+}
+
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> b(n);
   for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
@@ -38,6 +44,10 @@ struct SecureRig : Rig {
   }
   uint32_t Update(const std::string& extra = "") {
     return Run(extra + "SCYUpdateOnly=1\nScyImgFilePath=" + kImage + "\n");
+  }
+  // Function test 0x85 writes the zone without installing.
+  uint32_t Download() {
+    return Run(std::string("FuncTestOnly=85\nScyImgFilePath=") + kImage + "\n");
   }
   std::vector<uint8_t> Image() { return ReadBytes(p.File(kImage)); }
 };
@@ -186,17 +196,16 @@ TEST(EcdsaImage, ImagesPastTheEndOfTheFlashAreRefused) {
   ASSERT_EQ(r.Create({Pattern(0x40000, 2)}), 1u);
   const std::vector<uint8_t> img = r.Image();
   ASSERT_EQ(img.size(), 0x41000u);
-  const std::string download = std::string("FuncTestOnly=85\nScyImgFilePath=") + kImage + "\n";
   for (const bool update : {true, false}) {
     SCOPED_TRACE(update ? "update" : "download");
-    EXPECT_EQ(update ? r.Update() : r.Run(download), 0u);
+    EXPECT_EQ(update ? r.Update() : r.Download(), 0u);
     EXPECT_THAT(r.p.out, HasSubstr("Protection : Flash_Size_Incefficient_1024KB.\n"));
     EXPECT_TRUE(r.Untouched());
     EXPECT_FALSE(Sent(r.board.log, {kWriteStatus})) << "the protection stays on";
 
     SecureRig big({"FlashSize=100000"});
     WriteBytes(big.p.File(kImage), img);
-    ASSERT_EQ(update ? big.Update() : big.Run(download), 1u) << big.p.out;
+    ASSERT_EQ(update ? big.Update() : big.Download(), 1u) << big.p.out;
     const auto flash = big.board.Flash();
     EXPECT_TRUE(std::equal(img.begin(), img.end(), flash.begin() + 0x4F000));
     EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4F000, big.before.begin()));
@@ -230,10 +239,9 @@ TEST(EcdsaImage, CutAtAnyTransferOfAnUpdateOrDownloadFails) {
   SecureRig r;
   ASSERT_EQ(r.Create({Pattern(0x1800, 6)}), 1u);
   const std::vector<uint8_t> img = r.Image();
-  const std::string download = std::string("FuncTestOnly=85\nScyImgFilePath=") + kImage + "\n";
   for (const bool update : {true, false}) {
     SCOPED_TRACE(update ? "update" : "download");
-    ASSERT_EQ(update ? r.Update() : r.Run(download), 1u);
+    ASSERT_EQ(update ? r.Update() : r.Download(), 1u);
     // From the operation's first flash transfer to its last, counted from 1.
     // A single failed transfer may be retried; a device that is gone from
     // then on must end in FAIL.
@@ -246,7 +254,7 @@ TEST(EcdsaImage, CutAtAnyTransferOfAnUpdateOrDownloadFails) {
       SecureRig c({"UnplugAtTransfer=" + sim::HexText(static_cast<uint32_t>(n), 1)});
       c.board.keep_log = false;
       WriteBytes(c.p.File(kImage), img);
-      EXPECT_EQ(update ? c.Update() : c.Run(download), 0u) << n;
+      EXPECT_EQ(update ? c.Update() : c.Download(), 0u) << n;
       EXPECT_THAT(c.p.out, HasSubstr(update ? "=  ZIRUR-ECDSA_Update_FAIL.  =\n"
                                             : "=    ZIRUR-Image_DL_Fail.    =\n"))
           << n;
@@ -274,11 +282,8 @@ TEST(EcdsaImage, NoKeyMaterialAtAnyDebugLevel) {
   ASSERT_EQ(r.Create({Pattern(0x1000, 8)}, "DbgMsg=FF\n"), 1u);
   EXPECT_THAT(r.p.out, HasSubstr("    SIG_R = "));
   EXPECT_THAT(r.p.out, HasSubstr("    PUB_X = "));
-  for (int chunk = 0; chunk < 4; ++chunk) {
-    std::string hex = HexOf(d + 8 * chunk, 8);
-    for (char& ch : hex) ch = static_cast<char>(std::tolower(ch));
-    EXPECT_THAT(r.p.out, Not(HasSubstr(hex)));
-  }
+  for (int chunk = 0; chunk < 4; ++chunk)
+    EXPECT_THAT(r.p.out, Not(HasSubstr(LowerHex(d + 8 * chunk, 8))));
   for (const char* label : {"    K    ", "    TEMP1", "    TEMP2", "Write-reg_[0x0940]", "Read-reg [0x0A67]"})
     EXPECT_THAT(r.p.out, Not(HasSubstr(label)));
 }
@@ -299,12 +304,11 @@ TEST(EcdsaImage, DownloadEraseAndTheDeviceTests) {
   SecureRig r;
   ASSERT_EQ(r.Create({Pattern(5000 - 4096, 1)}), 1u);
   const std::vector<uint8_t> img = r.Image();
-  // 0x85 writes the zone without installing; 0x8A then verifies it on the firmware.
+  // 0x8A then verifies the zone on the firmware.
   std::vector<uint8_t> five_k(img.begin(), img.end());
   five_k.resize(5000, 0);
   WriteBytes(r.p.File(kImage), five_k);
-  const std::string dl = std::string("FuncTestOnly=85\nScyImgFilePath=") + kImage + "\n";
-  ASSERT_EQ(r.Run(dl), 1u) << r.p.out;
+  ASSERT_EQ(r.Download(), 1u) << r.p.out;
   EXPECT_THAT(r.p.out, HasSubstr("=    ZIRUR-Image_DL_PASS.    =\n"));
   EXPECT_EQ(Where(r.board.log, {kSectorErase}).size(), 2u);
   auto flash = r.board.Flash();
@@ -332,12 +336,7 @@ TEST(EcdsaImage, DownloadEraseAndTheDeviceTests) {
   EXPECT_EQ(r.Run("FuncTestOnly=88\n"), 1u);
   const auto region = Sha256Of(flash.data() + 0x20000, 0xC800);
   std::string dump = " = ";
-  for (int i = 0; i < 32; ++i) {
-    if (i && i % 8 == 0) dump += '-';
-    std::string h = HexOf(&region[i], 1);
-    for (char& ch : h) ch = static_cast<char>(std::tolower(ch));
-    dump += h;
-  }
+  for (int i = 0; i < 32; i += 8) dump += (i ? "-" : "") + LowerHex(&region[i], 8);
   EXPECT_THAT(r.p.out, HasSubstr("SHA Result" + dump + "\n"));
 
   ASSERT_EQ(r.Run("FuncTestOnly=8C\n"), 1u) << r.p.out;
