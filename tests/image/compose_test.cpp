@@ -198,12 +198,6 @@ TEST(CreateCrc16Image, StampsPadsCutsAndRefuses) {
   }
 }
 
-}  // namespace
-}  // namespace pdflash
-
-namespace pdflash {
-namespace {
-
 // Through the whole program: the image functions' own result is the run's,
 // and their files come from the settings file the run reads.
 TEST(ImageFunctions, ResultIsTheFunctionsAndTheRunsSettingsFileNamesTheFiles) {

@@ -7,19 +7,6 @@
 namespace pdflash {
 namespace {
 
-TEST(EcdsaImage, CheckByteMakesTheEntrySumToFF) {
-  const uint8_t entry[15] = {0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
-                             0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00};
-  EXPECT_EQ(EcdsaCheckByte(entry), 0xE9);
-  uint8_t e[16];
-  PutEcdsaEntry(e, 0x00051000, 0x12345678, 0xFFFFF000);
-  unsigned sum = 0;
-  for (uint8_t b : e) sum += b;
-  EXPECT_EQ(sum % 256, 0xFFu);
-  EXPECT_EQ(e[4], 0x12);
-  EXPECT_EQ(e[11], 0x00);
-}
-
 TEST(EcdsaImage, HeaderStartCarriesAddressesAndBcdDate) {
   std::vector<uint8_t> h(kEcdsaHeaderSize, 0xAA);
   uint8_t r[32], s[32];

@@ -16,7 +16,7 @@
 namespace pdflash {
 namespace {
 
-TEST(RealPlatform, UnknownDeviceNotFoundBusyWaitSpinsHostKnowsItsOwnFile) {
+TEST(RealPlatform, UnknownDeviceNotFoundAndHostKnowsItsOwnFile) {
   auto bus = MakeNativeUsbBus();
   bus->Enumerate();
   UsbDeviceInfo ghost;
@@ -28,10 +28,6 @@ TEST(RealPlatform, UnknownDeviceNotFoundBusyWaitSpinsHostKnowsItsOwnFile) {
   EXPECT_EQ(bus->Location(ghost, text), LocationStatus::KeyMissing);
   EXPECT_EQ(text, "unchanged");
 
-  RealClock clock;
-  const auto start = std::chrono::steady_clock::now();
-  clock.BusyWaitUs(3000);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(3000));
   RealHost host;
   const std::filesystem::path exe(host.ExePath());
   EXPECT_EQ(exe.stem().string(), "pdflash_tests");

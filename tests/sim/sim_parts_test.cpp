@@ -1,48 +1,12 @@
-// The virtual device's part models against values worked out apart from the
-// code: the CRC the ROM checks copies with, the challenge arithmetic, and the
-// SPI side as the wire sees it.
+// The virtual device's part models: the challenge coefficients and the wire
+// side of the challenge, and the SPI ports as the wire sees them.
 #include <tuple>
 
 #include "sim/challenge_unit.h"
-#include "sim/crc16.h"
 #include "sim_support.h"
 
 namespace pdflash::sim::test {
 namespace {
-
-TEST(SimCrc16, KnownAnswersAndTheTrailerIsLowByteFirst) {
-  const std::string digits = "123456789";
-  const auto* d = reinterpret_cast<const uint8_t*>(digits.data());
-  EXPECT_EQ(Crc16Usb(d, 9), 0xB4C8);
-  EXPECT_EQ(Crc16Usb(d, 0), 0x0000);
-  Bytes counting(256);
-  for (int i = 0; i < 256; ++i) counting[i] = static_cast<uint8_t>(i);
-  EXPECT_EQ(Crc16Usb(counting.data(), counting.size()), 0x2193);
-
-  Bytes image(d, d + 9);
-  image.insert(image.end(), {0xC8, 0xB4});
-  EXPECT_TRUE(HasCrc16Trailer(image.data(), image.size()));
-  std::swap(image[9], image[10]);
-  EXPECT_FALSE(HasCrc16Trailer(image.data(), image.size())) << "high byte first";
-  std::swap(image[9], image[10]);
-  image[4] ^= 0x01;
-  EXPECT_FALSE(HasCrc16Trailer(image.data(), image.size()));
-  EXPECT_FALSE(HasCrc16Trailer(image.data(), 1));
-}
-
-constexpr ChallengeCoefficients kClient1{0xF0F0, 0x0035, 0x0F0F, 0x00A7, 0x5A3C};
-
-TEST(SimChallenge, AnswersMatchValuesWorkedOutByHand) {
-  const ChallengeCoefficients all_ones{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};  // sums pass 2^32
-  const ChallengeCoefficients one_term{0xFFFF, 0x2F35, 0x0000, 0x0000, 0x1234};
-  const std::tuple<ChallengeCoefficients, uint16_t, uint16_t> cases[] = {
-      {kClient1, 0x0000, 0x283C}, {kClient1, 0x1234, 0xFBC8}, {kClient1, 0xFFFF, 0xA765},
-      {all_ones, 0x0000, 0xFFFD}, {all_ones, 0x1234, 0x6E5D}, {all_ones, 0xFFFF, 0x0005},
-      {one_term, 0x0000, 0x178C}, {one_term, 0x1234, 0xA630}, {one_term, 0xFFFF, 0xACFF},
-  };
-  for (const auto& [set, challenge, answer] : cases)
-    EXPECT_EQ(ChallengeAnswer(set, challenge), answer) << std::hex << challenge;
-}
 
 TEST(SimChallenge, CoefficientTextNeedsFiveHexFieldsInOrder) {
   ChallengeCoefficients set;

@@ -115,15 +115,6 @@ TEST_F(FlashTest, ProtectBitsMakeEraseAndProgramDoNothingUntilCleared) {
   EnabledProgram(0x20, {0x00});
   EXPECT_EQ(Read(0x20, 1)[0], 0x00);
 
-  // Status register 2: the complement bit protects too; lock bits never clear.
-  Enabled({0x31, 0x5A}, SpiNorFlash::kStatusWriteUs);
-  EnabledProgram(0x30, {0x00});
-  EXPECT_EQ(Read(0x30, 1)[0], 0xFF);
-  Enabled({0x31, 0x00}, SpiNorFlash::kStatusWriteUs);
-  EXPECT_EQ(flash.Command({0x35}, 1)[0], 0x18);
-  EnabledProgram(0x30, {0x00});
-  EXPECT_EQ(Read(0x30, 1)[0], 0x00);
-
   // The volatile enable allows one status write, at once and without WEL.
   flash.Command({0x50});
   flash.Command({0x01, 0x0C});
