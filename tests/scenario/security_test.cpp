@@ -336,7 +336,10 @@ TEST(EcdsaImage, DownloadEraseAndTheDeviceTests) {
   EXPECT_EQ(r.Run("FuncTestOnly=88\n"), 1u);
   const auto region = Sha256Of(flash.data() + 0x20000, 0xC800);
   std::string dump = " = ";
-  for (int i = 0; i < 32; i += 8) dump += (i ? "-" : "") + LowerHex(&region[i], 8);
+  for (int i = 0; i < 32; i += 8) {
+    if (i) dump += '-';
+    dump += LowerHex(&region[i], 8);
+  }
   EXPECT_THAT(r.p.out, HasSubstr("SHA Result" + dump + "\n"));
 
   ASSERT_EQ(r.Run("FuncTestOnly=8C\n"), 1u) << r.p.out;
