@@ -8,7 +8,9 @@ dropping, never proof: break what it checks and see whether another test
 fails. Slow (a few seconds per test); pass a gtest filter to run fewer tests,
 whose lines are then compared among themselves only.
 """
-import collections, json, os, shutil, subprocess, sys, tempfile
+import collections, os, shutil, subprocess, sys, tempfile
+
+from gcov_lines import line_counts
 
 root = os.path.realpath(os.path.join(os.path.dirname(__file__), ".."))
 build = os.path.join(root, "build-cov")
@@ -28,25 +30,7 @@ def tests():
 
 
 def lines_run(tree):
-    run = set()
-    for d, _, files in os.walk(tree):
-        gcda = [f for f in files if f.endswith(".gcda")]
-        for f in gcda:  # gcov wants the notes file beside the data file
-            notes = os.path.join(build, os.path.relpath(d, tree), f[:-5] + ".gcno")
-            if os.path.exists(notes):
-                os.symlink(notes, os.path.join(d, f[:-5] + ".gcno"))
-        if not gcda:
-            continue
-        out = subprocess.run(["gcov", "--json-format", "--stdout"] + gcda, capture_output=True,
-                             cwd=d).stdout
-        for chunk in filter(bytes.strip, out.splitlines()):
-            report = json.loads(chunk)
-            for entry in report["files"]:
-                rel = os.path.relpath(os.path.realpath(
-                    os.path.join(report["current_working_directory"], entry["file"])), root)
-                if rel.startswith(("src/", "sim/")):
-                    run.update(f"{rel}:{l['line_number']}" for l in entry["lines"] if l["count"])
-    return run
+    return {f"{rel}:{n}" for (rel, n), run in line_counts(tree, root, notes=build).items() if run}
 
 
 per_test = {}

@@ -15,28 +15,11 @@ ctest --test-dir build-cov --output-on-failure -j"$(nproc)" >/dev/null
 
 root=$(pwd)
 python3 - "$root" <<'EOF'
-import json, os, subprocess, sys
+import os, sys
 root = sys.argv[1]
-lines = {}  # (file, line) -> run at least once
-for d, _, files in os.walk(os.path.join(root, "build-cov")):
-    for f in files:
-        if not f.endswith(".gcda"):
-            continue
-        out = subprocess.run(["gcov", "--json-format", "--stdout", os.path.join(d, f)],
-                             capture_output=True, cwd=d).stdout
-        for chunk in out.splitlines():
-            if not chunk.strip():
-                continue
-            report = json.loads(chunk)
-            for entry in report["files"]:
-                path = os.path.realpath(
-                    os.path.join(report["current_working_directory"], entry["file"]))
-                rel = os.path.relpath(path, root)
-                if not (rel.startswith("src/") or rel.startswith("sim/")):
-                    continue
-                for l in entry["lines"]:
-                    key = (rel, l["line_number"])
-                    lines[key] = lines.get(key, False) or l["count"] > 0
+sys.path.insert(0, os.path.join(root, "scripts"))
+from gcov_lines import line_counts
+lines = line_counts(os.path.join(root, "build-cov"), root)
 uncovered = sorted(k for k, run in lines.items() if not run)
 with open(os.path.join(root, "build-cov", "uncovered.txt"), "w") as f:
     for rel, n in uncovered:
