@@ -83,8 +83,11 @@ uint32_t Vmm6Write(Tool& t, Device& dev, uint8_t row, std::vector<uint8_t>& imag
     LogPrint(t.out, "    Skip_GPIO8_Low_2\n");
   }
   uint8_t flags[64] = {};
-  SpiReadData(dev, cmd.Read, kVmm6Bank0 + kVmm6FlagOffset, 0, 32, flags);
-  SpiReadData(dev, cmd.Read, kVmm6Bank1 + kVmm6FlagOffset, 32, 32, flags);
+  // A flag that was not read is not an invalid one: judging zeros would pick
+  // the active bank as the target.
+  if (SpiReadData(dev, cmd.Read, kVmm6Bank0 + kVmm6FlagOffset, 0, 32, flags) != 1 ||
+      SpiReadData(dev, cmd.Read, kVmm6Bank1 + kVmm6FlagOffset, 32, 32, flags) != 1)
+    return LogPrint(t.out, "Protection : VMM6_Bank_Flag_Read_Fail.\n"), 0;
   if (s.DbgMsg) {
     LogPrint(t.out, "    Bank0_Flag[0,1] = %02X,%02X\n", flags[0], flags[1]);
     LogPrint(t.out, "    Bank1_Flag[0,1] = %02X,%02X\n", flags[32], flags[33]);

@@ -78,6 +78,30 @@ TEST(Vmm6Update, RefusedBeforeAnythingChanges) {
   }
 }
 
+// A bank flag that cannot be read leaves the active bank alone.
+TEST(Vmm6Update, UnreadFlagRefusesBeforeTheErase) {
+  size_t at = 0;
+  {
+    VmmRig probe(false, true);
+    ASSERT_EQ(probe.Update(Vmm6(9), "SkipGPIO8Ctl=1\n"), 1u) << probe.p.out;
+    const Log& log = probe.board.log;
+    const size_t erase = Find(log, [](const auto& r) {
+      return r.setup.bRequest == kSectorErase && FlashAddress(r.setup) == kBank0;
+    });
+    ASSERT_LT(erase, log.size());
+    for (size_t i = 0; i < erase; ++i)
+      if (log[i].setup.bRequest == kReadData && FlashAddress(log[i].setup) == kBank1 + kFlag) at = i;
+    ASSERT_NE(at, 0u);
+  }
+  VmmRig r(false, true, {"FlashSize=200000", FailAt(at)});
+  const auto before = r.board.Flash();
+  EXPECT_EQ(r.Update(Vmm6(9), "SkipGPIO8Ctl=1\n"), 0u);
+  EXPECT_THAT(r.p.out, HasSubstr("Protection : VMM6_Bank_Flag_Read_Fail.\n"));
+  EXPECT_THAT(r.p.out, HasSubstr("=   VMM6_FW_Update_FAIL.  =\n"));
+  const auto after = r.board.Flash();
+  EXPECT_TRUE(std::equal(before.begin() + kBank0, before.end(), after.begin() + kBank0));
+}
+
 TEST(Vmm6Update, Gpio8AndItsPause) {
   uint64_t took[2] = {};
   for (const bool skip : {false, true}) {
