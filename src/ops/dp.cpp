@@ -183,8 +183,13 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
     return 0;
   }
   uint8_t end96[4] = {}, end128[4] = {};
-  SpiReadData(dev, opcode, kDpEnd96, 0, 4, end96);
-  SpiReadData(dev, opcode, kDpEnd128, 0, 4, end128);
+  // Without both image ends the layout is a guess: nothing is placed.
+  if (SpiReadData(dev, opcode, kDpEnd96, 0, 4, end96) != 1 ||
+      SpiReadData(dev, opcode, kDpEnd128, 0, 4, end128) != 1) {
+    LogPrint(t.out, "Protection : SPI_Backup_Read_Fail.\n");
+    PrintResultBox(t.out, "=    DP_FW_Backup_FAIL.   =\n");
+    return 0;
+  }
   const DpBackupLayout l = DpLayoutFromFlash(end96, end128, t.set.DPStrapping);
   if (l.kind == 1)
     LogPrint(t.out, "    Should_Be_KMDPA_1.\n");

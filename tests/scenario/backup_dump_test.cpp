@@ -94,6 +94,27 @@ TEST(BackupDump, ReadFailureKeepsPartialDataAndThePreviousFiles) {
   }
 }
 
+// The DP family comes from the image ends: when they cannot be read, no
+// backup of a guessed layout takes the real names.
+TEST(BackupDump, DpLayoutUnreadKeepsThePreviousFiles) {
+  const std::string settings = "BackUpOnly=1\nPDDPShareSPI=1\n";
+  Rig uncut;
+  ASSERT_EQ(uncut.Run(settings), 1u) << uncut.p.out;
+  const size_t end = Find(uncut.board.log, [](const auto& r) {
+    return r.setup.bRequest == kReadData && FlashAddress(r.setup) == 0x57FFC;
+  });
+  ASSERT_LT(end, uncut.board.log.size());
+  Rig r({FailAt(end)});
+  for (const char* f : {"DPFWBackup.bin", "DPFWBackupAll.bin"}) WriteFile(r.p.File(f), "previous");
+  EXPECT_EQ(r.Run(settings), 0u);
+  EXPECT_THAT(r.p.out, HasSubstr("Protection : SPI_Backup_Read_Fail.\n\n" + std::string(27, '=') +
+                                 "\n=    DP_FW_Backup_FAIL.   =\n"));
+  EXPECT_THAT(r.p.out, ::testing::Not(HasSubstr("Should_Be_")));
+  for (const char* f : {"DPFWBackup.bin", "DPFWBackupAll.bin"})
+    EXPECT_EQ(ReadFile(r.p.File(f)), "previous");
+  EXPECT_FALSE(FileExists(r.p.File("DPFWBackup.partial.bin")));
+}
+
 TEST(FlashDump, SizesAndLimits) {
   struct Case {
     std::string megabits;  // FlashDumpOnly, hexadecimal
