@@ -172,24 +172,18 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
   const uint8_t opcode = FlashRow(row).Read;
   std::vector<uint8_t> buf(kDpAreaA, 0);
   StagedFile one(t.cwd, "DPFWBackup.bin"), all(t.cwd, "DPFWBackupAll.bin");
-  if (!one.Open()) {
-    LogPrint(t.out, "Protection : DPBk1_Open_Fail.\n");
+  auto fail = [&](const char* line) {
+    LogPrint(t.out, "%s", line);
     PrintResultBox(t.out, "=    DP_FW_Backup_FAIL.   =\n");
-    return 0;
-  }
-  if (!all.Open()) {
-    LogPrint(t.out, "Protection : DPBk2_Open_Fail.\n");
-    PrintResultBox(t.out, "=    DP_FW_Backup_FAIL.   =\n");
-    return 0;
-  }
+    return 0u;
+  };
+  if (!one.Open()) return fail("Protection : DPBk1_Open_Fail.\n");
+  if (!all.Open()) return fail("Protection : DPBk2_Open_Fail.\n");
   uint8_t end96[4] = {}, end128[4] = {};
   // Without both image ends the layout is a guess: nothing is placed.
   if (SpiReadData(dev, opcode, kDpEnd96, 0, 4, end96) != 1 ||
-      SpiReadData(dev, opcode, kDpEnd128, 0, 4, end128) != 1) {
-    LogPrint(t.out, "Protection : SPI_Backup_Read_Fail.\n");
-    PrintResultBox(t.out, "=    DP_FW_Backup_FAIL.   =\n");
-    return 0;
-  }
+      SpiReadData(dev, opcode, kDpEnd128, 0, 4, end128) != 1)
+    return fail("Protection : SPI_Backup_Read_Fail.\n");
   const DpBackupLayout l = DpLayoutFromFlash(end96, end128, t.set.DPStrapping);
   if (l.kind == 1)
     LogPrint(t.out, "    Should_Be_KMDPA_1.\n");

@@ -1,5 +1,6 @@
 // Backup of the PD firmware area and raw dumps of the first and second
 // flash: files, texts, limits, and the port select of the second flash.
+#include "image/flash_map.h"
 #include "scenario/scenario_support.h"
 
 namespace pdflash::test {
@@ -101,7 +102,7 @@ TEST(BackupDump, DpLayoutUnreadKeepsThePreviousFiles) {
   Rig uncut;
   ASSERT_EQ(uncut.Run(settings), 1u) << uncut.p.out;
   const size_t end = Find(uncut.board.log, [](const auto& r) {
-    return r.setup.bRequest == kReadData && FlashAddress(r.setup) == 0x57FFC;
+    return r.setup.bRequest == kReadData && FlashAddress(r.setup) == kDpEnd96;
   });
   ASSERT_LT(end, uncut.board.log.size());
   Rig r({FailAt(end)});
