@@ -221,7 +221,16 @@ uint32_t EcdsaVerifyP256(Device& dev, const HashFile& file, uint8_t* digest, con
   EccPointMult(dev, kP256G, kP256G + 32, u1, p1x, p1y, print);
   EccPointMult(dev, q, q + 32, u2, p2x, p2y, print);
   const uint32_t last = EccPointAdd(dev, p1x, p1y, p2x, p2y, px, py, print);
-  const bool valid = last == 1 && std::memcmp(px, r, 32) == 0;
+  // Outside 1..n-1 the engine's arithmetic can still agree, e.g. for r = s = 0.
+  static const uint8_t kOrder[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00,
+                                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                     0xBC, 0xE6, 0xFA, 0xAD, 0xA7, 0x17, 0x9E, 0x84,
+                                     0xF3, 0xB9, 0xCA, 0xC2, 0xFC, 0x63, 0x25, 0x51};
+  static const uint8_t kZero[32] = {};
+  auto in_range = [](const uint8_t* v) {
+    return std::memcmp(v, kZero, 32) != 0 && std::memcmp(v, kOrder, 32) < 0;
+  };
+  const bool valid = last == 1 && in_range(r) && in_range(s) && std::memcmp(px, r, 32) == 0;
   LogPrint(out, "#####################\n");
   LogPrint(out, valid ? "## ECDSA_verify_OK ##\n" : "## ECDSA_verify_NG ##\n");
   LogPrint(out, "#####################\n");

@@ -15,7 +15,6 @@ namespace pdflash {
 
 namespace {
 
-
 // n bytes of the zone, 32 per request.
 bool ReadZone(Tool& t, Device& dev, uint8_t row, uint8_t* buf, uint32_t n) {
   if (SpiReadPieces(dev, FlashRow(row).Read, kDeviceInfoSector, 0, n, buf)) return true;
@@ -31,7 +30,7 @@ void DumpZone(Tool& t, const uint8_t* z) {
   LogPrint(t.out, "  -----  -----\n");
 }
 
-enum class Kept { None, Same, Restorable, Other };
+enum class Kept { None, Same, Restorable, Blank, Other };
 
 // The kept file: the sector as read, then as the write meant it.
 constexpr uint32_t kKeptBytes = 2 * kDeviceInfoSectorSize;
@@ -44,6 +43,15 @@ Kept JudgeKeptFile(Tool& t, const std::vector<uint8_t>& sector, std::vector<uint
   kept.assign(kKeptBytes, 0);
   if (ReadFileAt(f.get(), 0, kept.data(), kept.size()) != kept.size()) return Kept::Other;
   if (std::equal(sector.begin(), sector.end(), kept.begin())) return Kept::Same;
+  // Erased fields fit a cut right after the erase, but just as well a unit
+  // never written: putting the file back could give it another unit's
+  // identity.
+  auto erased = [](auto from, auto to) {
+    return std::all_of(from, to, [](uint8_t b) { return b == 0xFF; });
+  };
+  if (erased(sector.begin(), sector.begin() + kDeviceInfoFieldBytes) &&
+      !erased(kept.begin(), kept.begin() + kDeviceInfoSectorSize))
+    return Kept::Blank;
   return LooksLikeCutRewrite(sector.data(), kept.data(), kept.data() + kDeviceInfoSectorSize)
              ? Kept::Restorable
              : Kept::Other;
@@ -74,6 +82,10 @@ bool SecureSector(Tool& t, std::vector<uint8_t>& sector, std::vector<uint8_t>& m
   if (judged == Kept::Other) {
     // Another unit's fields, or the user's own file: never overwritten.
     LogPrint(t.out, "Protection : Info_Keep_File_In_Use: %s\n", kKeptInfoSector);
+    return false;
+  }
+  if (judged == Kept::Blank) {
+    LogPrint(t.out, "Protection : Info_Sector_Blank_Keep_File: %s\n", kKeptInfoSector);
     return false;
   }
   if (judged == Kept::Restorable) {

@@ -38,8 +38,8 @@ void ReadHeaderWindow(Tool& t, Device& dev, uint32_t a, bool direct, uint8_t* wi
 struct DpSlot {
   uint32_t at, region;
 };
-constexpr DpSlot kDpSlots[] = {{0x40000, 0x20000}, {0x60000, 0x20000}, {0x50000, 0x10000},
-                               {0x70000, 0x10000}};
+constexpr DpSlot kDpSlots[] = {
+    {0x40000, 0x20000}, {0x60000, 0x20000}, {0x50000, 0x10000}, {0x70000, 0x10000}};
 
 bool SlotSelected(uint8_t selector, size_t entry) {
   if (selector == 1) return entry <= 1;
@@ -114,30 +114,74 @@ void GetDpSpiVersion(Tool& t, Device& dev, uint8_t d, uint8_t selector, uint8_t 
     const uint32_t size = DpImageSize(buf.data(), slot.region);
     if (size == 0) continue;
     LogPrint(t.out, "    Size_Match_at: %dKB\n", size >> 10);
-    if (TakeStoredHeader(t, "DP", d, e, verbose, r, t.Dp[1], buf.data() + kDpHeaderOffset))
-      return;
+    if (TakeStoredHeader(t, "DP", d, e, verbose, r, t.Dp[1], buf.data() + kDpHeaderOffset)) return;
   }
 }
 
-uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row) {
-  LogPrint(t.out, "\nDP_FW_Update_Start...\n");
+namespace {
+
+uint32_t DpUpdateFail(Tool& t, const char* line) {
+  if (line) LogPrint(t.out, "%s", line);
+  PrintResultBox(t.out, "=    DP_FW_Update_FAIL.   =\n");
+  return 0;
+}
+
+constexpr char kDpUpdateStart[] = "\nDP_FW_Update_Start...\n";
+
+}  // namespace
+
+bool LoadDpImage(Tool& t, FirmwareImage& image) {
+  auto refuse = [&](const char* line) {
+    LogPrint(t.out, "%s", kDpUpdateStart);
+    if (!line) ImageCrcMatches(t, image.bytes, image.size);  // its line names the CRC
+    DpUpdateFail(t, line);
+    return false;
+  };
+  const FileRead read = ReadFirmwareFile(t, t.Dp[1].BinPath, kDpMaxImage, image.bytes, image.size);
+  if (read == FileRead::OpenFailed) return refuse("Protection : FW_Open_Fail.\n");
+  if (read == FileRead::TooLarge) return refuse("Protection : DPFW_Size_Over.\n");
+  // Only the families' image sizes have a place on the flash and a copy the
+  // converter boots from.
+  const uint32_t size = image.size;
+  if (size != kDpKmdpbSize && size != kDpKmdpa96Size && size != kDpKmdpa128Size)
+    return refuse("Protection : DPFW_Size_Error.\n");
+  if (image.bytes[0] != 0x02) return refuse("Protection : DPFW_Data[0]_Error.\n");
+  if (!Crc16Trailer(image.bytes.data(), size)) return refuse(nullptr);
+  return true;
+}
+
+bool DpAreaFits(Tool& t, Device& dev, uint8_t row) {
+  // Copy 1 of the PD firmware and the same place one half of 512 KiB on: a
+  // 256 KiB part shows the same bytes at both.
+  constexpr uint32_t kProbe = kPdCopy1 + 0x1000, kHalf = 0x40000;
+  const uint8_t opcode = FlashRow(row).Read;
+  uint8_t low[32] = {}, high[32] = {};
+  if (SpiReadData(dev, opcode, kProbe, 0, 32, low) != 1 ||
+      SpiReadData(dev, opcode, kProbe + kHalf, 0, 32, high) != 1) {
+    LogPrint(t.out, "    ChkSize_Read_Fail.\n");
+    return false;
+  }
+  const bool uniform =
+      std::all_of(std::begin(low), std::end(low), [&](uint8_t b) { return b == low[0]; });
+  if (!uniform && std::equal(std::begin(low), std::end(low), high)) {
+    LogPrint(t.out, "Protection : Flash_Size_Incefficient_512KB.\n");
+    return false;
+  }
+  return true;
+}
+
+uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row, const FirmwareImage& file) {
+  LogPrint(t.out, "%s", kDpUpdateStart);
   const FlashPart& cmd = FlashRow(row);
   if (cmd.SectorErase == 0) {
     LogPrint(t.out, "Protection : SPI_No_SectorErase_CMD.\n");
     return 0;
   }
-  auto fail = [&](const char* line) {
-    if (line) LogPrint(t.out, "%s", line);
-    PrintResultBox(t.out, "=    DP_FW_Update_FAIL.   =\n");
-    return 0u;
-  };
-  std::vector<uint8_t> image, check(kDpMaxImage, 0);
-  uint32_t size = 0;
-  const FileRead read = ReadFirmwareFile(t, t.Dp[1].BinPath, kDpMaxImage, image, size);
-  if (read == FileRead::OpenFailed) return fail("Protection : FW_Open_Fail.\n");
-  if (read == FileRead::TooLarge) return fail("Protection : DPFW_Size_Over.\n");
-  if (image[0] != 0x02) return fail("Protection : DPFW_Data[0]_Error.\n");
-  if (!ImageCrcMatches(t, image, size)) return fail(nullptr);
+  auto fail = [&](const char* line) { return DpUpdateFail(t, line); };
+  if (!DpAreaFits(t, dev, row)) return fail(nullptr);
+  const std::vector<uint8_t>& image = file.bytes;
+  const uint32_t size = file.size;
+  std::vector<uint8_t> check(kDpMaxImage, 0);
 
   const bool kmdpb = IsKmdpbSize(size);
   const uint32_t base = kmdpb && t.set.DPStrapping ? kDpStrappedBase : kDpCopyA1;
@@ -217,7 +261,8 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
   all.Write(buf.data(), l.region);
   const bool first_written = PlaceOutput(t.out, one, all_read);
   if (!PlaceOutput(t.out, all, all_read) || !first_written) result = 0;
-  PrintResultBox(t.out, result == 1 ? "=    DP_FW_Backup_PASS.   =\n" : "=    DP_FW_Backup_FAIL.   =\n");
+  PrintResultBox(t.out,
+                 result == 1 ? "=    DP_FW_Backup_PASS.   =\n" : "=    DP_FW_Backup_FAIL.   =\n");
   return result;
 }
 

@@ -13,6 +13,13 @@ namespace pdflash {
 
 enum class FileRead { Ok, OpenFailed, TooLarge };
 
+// A firmware file read and checked before any flash is touched: `bytes` is
+// the working buffer, `size` the file's length.
+struct FirmwareImage {
+  std::vector<uint8_t> bytes;
+  uint32_t size = 0;
+};
+
 // Reads the file into `buffer` (zero-filled to `capacity`) unless it is larger
 // than `capacity`; `size` is the file's length in every case it could be
 // opened (at most 0xFFFFFFFF), `length` (when given) its whole length.

@@ -108,7 +108,7 @@ uint32_t PdFwBackup(Tool& t, Device& dev, uint8_t d, uint8_t row) {
     const bool written = PlaceOutput(t.out, all, all_read) && first_written;
     if (!written) result = 0;
     if (all_read && written) {
-      if (t.set.PDVMM6ShareSPI) result = Vmm6Update(t, dev, 0, row);
+      if (t.set.PDVMM6ShareSPI) result = Vmm6Backup(t, dev, row);
       if ((!t.set.PDVMM6ShareSPI || result == 1) && t.set.PDDPShareSPI)
         result = DpFwBackup(t, dev, row);
     }

@@ -70,6 +70,9 @@ uint32_t PdFwDownload(Tool& t, Device& dev, uint8_t d, uint8_t row) {
   std::vector<uint8_t> image;
   uint32_t size = 0;
   if (!LoadPdImage(t, d, PdImageUse::Download, image, size)) return finish();
+  // The DP file is checked before the chip erase takes every copy away.
+  FirmwareImage dp;
+  if (s.PDDPShareSPI && !LoadDpImage(t, dp)) return finish();
 
   AddProgress(t.out, 10);
   if (WriteFlashStatus(dev, t.set, row, 0x00, s.DbgMsg) != 1) {
@@ -90,7 +93,7 @@ uint32_t PdFwDownload(Tool& t, Device& dev, uint8_t d, uint8_t row) {
     return finish();
   }
   AddProgress(t.out, 50);
-  if (s.PDDPShareSPI) result = DpFwUpdate(t, dev, row);
+  if (s.PDDPShareSPI) result = DpFwUpdate(t, dev, row, dp);
   if (result == 1 && s.ResetAfterUpdate) dev.VdrWrite(req::kRestart, s.DbgMsg != 0);
   return finish();
 }

@@ -71,7 +71,7 @@ uint32_t WriteBothCopies(Tool& t, Device& dev, uint8_t row, const std::vector<ui
 
 // Erases the copy's sectors and writes the image there with read-back.
 bool WriteFirmwareCopy(Tool& t, Device& dev, uint8_t row, uint32_t target, bool first,
-               const std::vector<uint8_t>& image, uint32_t size) {
+                       const std::vector<uint8_t>& image, uint32_t size) {
   if (first) AddProgress(t.out, 10);
   LogPrint(t.out, "    Write_FW_to_%X ...\n", target);
   for (uint32_t o = 0; o < size; o += 0x1000) {
@@ -101,15 +101,8 @@ uint32_t PdFwUpdate(Tool& t, Device& dev, uint8_t d, uint8_t row) {
                         "=    PD_FW_Update_FAIL.   =\n");
   };
 
-  if (t.build.CustomerCode == 3 && s.PDVMM6ShareSPI) {
-    LogPrint(t.out, "    Plove_Mode\n");
-    if (s.LEDFlicker) dev.WriteRegister(reg::kLed, 1, false);
-    const uint32_t vmm6 = Vmm6Update(t, dev, 1, row);
-    if (vmm6 != 1) {
-      result = vmm6;
-      return final_step();
-    }
-  }
+  const bool vmm6_first = t.build.CustomerCode == 3 && s.PDVMM6ShareSPI;
+  if (vmm6_first) LogPrint(t.out, "    Plove_Mode\n");
   LogPrint(t.out, "\nPD[%d]_FW_Update_Start...\n", d);
   if (FlashRow(row).SectorErase == 0) {
     LogPrint(t.out, "Protection : SPI_No_SectorErase_CMD.\n");
@@ -117,23 +110,33 @@ uint32_t PdFwUpdate(Tool& t, Device& dev, uint8_t d, uint8_t row) {
   }
   if (s.LEDFlicker) dev.WriteRegister(reg::kLed, 1, false);
 
-  if (IsExpertMode(s)) {
+  // Every file is read and checked before the first write of any of them.
+  const bool expert = IsExpertMode(s);
+  FirmwareImage pd, vmm6, dp;
+  if (!expert && !LoadPdImage(t, d, PdImageUse::Update, pd.bytes, pd.size)) return final_step();
+  if (s.PDVMM6ShareSPI && !LoadVmm6Image(t, vmm6)) return final_step();
+  if (s.PDDPShareSPI && !LoadDpImage(t, dp)) return final_step();
+
+  if (vmm6_first) {
+    result = Vmm6Update(t, dev, row, vmm6);
+    if (result != 1) return final_step();
+  }
+  if (expert) {
     LogPrint(t.out, "Expert_Mode: Only_Update_Share_Device.\n");
     result = 1;
   } else {
-    std::vector<uint8_t> image;
-    uint32_t size = 0;
-    if (!LoadPdImage(t, d, PdImageUse::Update, image, size)) return final_step();
-    result = WriteBothCopies(t, dev, row, image, size);
+    // The DP area must not wrap onto the copies about to be written.
+    if (s.PDDPShareSPI && !DpAreaFits(t, dev, row)) return final_step();
+    result = WriteBothCopies(t, dev, row, pd.bytes, pd.size);
     if (result != 1) return final_step();
   }
 
-  if (t.build.CustomerCode != 3 && s.PDVMM6ShareSPI) {
-    result = Vmm6Update(t, dev, 1, row);
+  if (!vmm6_first && s.PDVMM6ShareSPI) {
+    result = Vmm6Update(t, dev, row, vmm6);
     if (result != 1) return final_step();
   }
   if (s.PDDPShareSPI) {
-    result = DpFwUpdate(t, dev, row);
+    result = DpFwUpdate(t, dev, row, dp);
     if (result != 1) return final_step();
   }
   if (s.ResetAfterUpdate) dev.VdrWrite(req::kRestart, s.DbgMsg != 0);

@@ -15,18 +15,19 @@ namespace pdflash {
 
 namespace {
 
-
 bool FlagValid(const uint8_t* f) {
   auto ok = [](uint8_t b) { return b != 0x00 && b != 0xFF; };
   return ok(f[0]) && ok(f[1]);
 }
 
 uint32_t Vmm6Box(Tool& t, uint32_t result) {
-  PrintResultBox(t.out, result == 1 ? "=   VMM6_FW_Update_PASS.  =\n" : "=   VMM6_FW_Update_FAIL.  =\n");
+  PrintResultBox(t.out,
+                 result == 1 ? "=   VMM6_FW_Update_PASS.  =\n" : "=   VMM6_FW_Update_FAIL.  =\n");
   return result;
 }
 
-uint32_t Vmm6Backup(Tool& t, Device& dev, uint8_t opcode, std::vector<uint8_t>& buf) {
+uint32_t Vmm6ReadBanks(Tool& t, Device& dev, uint8_t opcode) {
+  std::vector<uint8_t> buf(kVmm6Area, 0);
   StagedFile f(t.cwd, "BackUpVMM6.bin");
   if (!f.Open()) {
     LogPrint(t.out, "    BackUpVMM.bin_Open_Error\n");
@@ -49,31 +50,9 @@ uint32_t Vmm6Backup(Tool& t, Device& dev, uint8_t opcode, std::vector<uint8_t>& 
   return Vmm6Box(t, result);
 }
 
-// The file must carry a valid bank flag where the bank keeps it, or the
-// update would leave no bank to boot from.
-bool Vmm6FileHasFlag(Tool& t, const std::vector<uint8_t>& image, uint32_t size) {
-  if (size < kVmm6FlagOffset + 2) {
-    LogPrint(t.out, "Protection : VMM6FW_Size_%X_Without_Bank_Flag.\n", size);
-    return false;
-  }
-  if (!FlagValid(&image[kVmm6FlagOffset])) {
-    LogPrint(t.out, "Protection : VMM6FW_Bank_Flag_%02X_%02X_Invalid.\n", image[kVmm6FlagOffset],
-             image[kVmm6FlagOffset + 1]);
-    return false;
-  }
-  return true;
-}
-
-uint32_t Vmm6Write(Tool& t, Device& dev, uint8_t row, std::vector<uint8_t>& image) {
+uint32_t Vmm6Write(Tool& t, Device& dev, uint8_t row, const std::vector<uint8_t>& image) {
   const RunSettings& s = t.set;
   const FlashPart& cmd = FlashRow(row);
-  uint32_t size = 0;
-  const FileRead read = ReadFirmwareFile(t, t.Vmm6[1].BinPath, kVmm6Area, image, size);
-  if (read == FileRead::OpenFailed) return LogPrint(t.out, "Protection : FW_Open_Fail.\n"), 0;
-  if (read == FileRead::TooLarge)
-    return LogPrint(t.out, "Protection : VMM6FW_Size_%dK_Over.\n", size >> 10), 0;
-  if (!Vmm6FileHasFlag(t, image, size)) return 0;
-
   if (!s.SkipGPIO8Ctl) {
     SetGpio(dev, 8, 0);
     if (s.DbgMsg) LogPrint(t.out, "\t -Sleep_3S_Start-\n");
@@ -131,6 +110,21 @@ uint32_t Vmm6Write(Tool& t, Device& dev, uint8_t row, std::vector<uint8_t>& imag
   return 1;
 }
 
+constexpr char kVmm6UpdateStart[] = "\nVMM6_Update_Start...\n";
+
+// The checks both the update and the backup make of the flash first.
+bool Vmm6FlashUsable(Tool& t, Device& dev, uint8_t row) {
+  if (FlashRow(row).SectorErase == 0) {
+    LogPrint(t.out, "Protection : SPI_No_SectorErase_CMD.\n");
+    return false;
+  }
+  if (CheckFlashSize(dev, t.set, kVmm6FlashNeeded, 0, t.set.DbgMsg) != 1) {
+    LogPrint(t.out, "Protection : Flash_Size_Incefficient_2MB.\n");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void GetVmm6FwVersion(Tool& t, Device& dev, uint8_t in_rom) {
@@ -169,20 +163,36 @@ void GetVmm6FwVersion(Tool& t, Device& dev, uint8_t in_rom) {
   LogPrint(t.out, "%s", kBoxLine);
 }
 
-uint32_t Vmm6Update(Tool& t, Device& dev, uint8_t mode, uint8_t row) {
-  LogPrint(t.out, mode ? "\nVMM6_Update_Start...\n" : "\nVMM6_Backup_Start...\n");
-  const FlashPart& cmd = FlashRow(row);
-  if (cmd.SectorErase == 0) {
-    LogPrint(t.out, "Protection : SPI_No_SectorErase_CMD.\n");
-    return 0;
-  }
-  if (CheckFlashSize(dev, t.set, kVmm6FlashNeeded, 0, t.set.DbgMsg) != 1) {
-    LogPrint(t.out, "Protection : Flash_Size_Incefficient_2MB.\n");
-    return 0;
-  }
-  std::vector<uint8_t> image(kVmm6Area, 0);
-  if (mode == 0) return Vmm6Backup(t, dev, cmd.Read, image);
-  return Vmm6Box(t, Vmm6Write(t, dev, row, image));
+bool LoadVmm6Image(Tool& t, FirmwareImage& image) {
+  auto refuse = [&](const char* fmt, auto... values) {
+    LogPrint(t.out, "%s", kVmm6UpdateStart);
+    LogPrint(t.out, fmt, values...);
+    return Vmm6Box(t, 0), false;
+  };
+  uint32_t& size = image.size;
+  const FileRead read = ReadFirmwareFile(t, t.Vmm6[1].BinPath, kVmm6Area, image.bytes, size);
+  if (read == FileRead::OpenFailed) return refuse("%s", "Protection : FW_Open_Fail.\n");
+  if (read == FileRead::TooLarge) return refuse("Protection : VMM6FW_Size_%dK_Over.\n", size >> 10);
+  // The file must carry a valid bank flag where the bank keeps it, or the
+  // update would leave no bank to boot from.
+  if (size < kVmm6FlagOffset + 2)
+    return refuse("Protection : VMM6FW_Size_%X_Without_Bank_Flag.\n", size);
+  const uint8_t* flag = &image.bytes[kVmm6FlagOffset];
+  if (!FlagValid(flag))
+    return refuse("Protection : VMM6FW_Bank_Flag_%02X_%02X_Invalid.\n", flag[0], flag[1]);
+  return true;
+}
+
+uint32_t Vmm6Update(Tool& t, Device& dev, uint8_t row, const FirmwareImage& image) {
+  LogPrint(t.out, "%s", kVmm6UpdateStart);
+  if (!Vmm6FlashUsable(t, dev, row)) return 0;
+  return Vmm6Box(t, Vmm6Write(t, dev, row, image.bytes));
+}
+
+uint32_t Vmm6Backup(Tool& t, Device& dev, uint8_t row) {
+  LogPrint(t.out, "\nVMM6_Backup_Start...\n");
+  if (!Vmm6FlashUsable(t, dev, row)) return 0;
+  return Vmm6ReadBanks(t, dev, FlashRow(row).Read);
 }
 
 uint32_t GetVmm6BinVersion(Tool& t) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "device/device.h"
+#include "ops/file_image.h"
 #include "ops/tool.h"
 
 namespace pdflash {
@@ -13,8 +14,12 @@ uint32_t GetVmm6BinVersion(Tool& t);
 // valid); `in_rom` reads with flash requests, otherwise through the
 // register-level SPI master.
 void GetVmm6FwVersion(Tool& t, Device& dev, uint8_t in_rom);
-// mode: non-zero = update (the backup bank, then the flags), 0 = backup of
-// both banks to BackUpVMM6.bin.
-uint32_t Vmm6Update(Tool& t, Device& dev, uint8_t mode, uint8_t row);
+// Reads VMM6Bin and checks it (size, bank flag). False after the VMM6
+// update's start line, the refusal and its FAIL box.
+bool LoadVmm6Image(Tool& t, FirmwareImage& image);
+// Writes the loaded image into the backup bank, then switches the flags.
+uint32_t Vmm6Update(Tool& t, Device& dev, uint8_t row, const FirmwareImage& image);
+// Both banks to BackUpVMM6.bin.
+uint32_t Vmm6Backup(Tool& t, Device& dev, uint8_t row);
 
 }  // namespace pdflash

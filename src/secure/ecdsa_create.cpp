@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "core/files.h"
+#include "core/output.h"
 #include "device/controller.h"
 #include "device/engine.h"
 #include "image/ecdsa_image.h"
@@ -130,9 +131,12 @@ uint32_t CreateEcdsaImage(Tool& t, Device& dev, uint8_t mode) {
   const uint32_t length = o;
   uint8_t digest[32] = {}, k[32] = {}, r[32] = {}, sig_s[32] = {}, qx[32] = {}, qy[32] = {};
   const HashFile hash_file{t.cwd, s.HashFilePath};
-  Sha256FromBuffer(dev, data.get(), uint64_t{length} * 8, digest, s.DbgMsg != 0);
+  // Without the data's digest, signing would fall back on the hash file.
+  const bool hashed =
+      Sha256FromBuffer(dev, data.get(), uint64_t{length} * 8, digest, s.DbgMsg != 0) == 1;
   // The nonce stays empty: every signature draws a fresh one from the TRNG.
-  EcdsaSignP256(dev, hash_file, digest, d, k, r, sig_s, s.DbgMsg >= 2);
+  const bool signed_ok =
+      hashed && EcdsaSignP256(dev, hash_file, digest, d, k, r, sig_s, s.DbgMsg >= 2) == 1;
   std::memset(k, 0, sizeof k);
   EccPointMult(dev, kP256G, kP256G + 32, d, qx, qy, false);
   if (s.DbgMsg) {
@@ -144,22 +148,23 @@ uint32_t CreateEcdsaImage(Tool& t, Device& dev, uint8_t mode) {
   uint8_t q[64];
   std::memcpy(q, qx, 32);
   std::memcpy(q + 32, qy, 32);
-  EcdsaVerifyP256(dev, hash_file, digest, q, r, sig_s, false);
-  const uint32_t result =
-      BuildEcdsaHeader(t, dev, length, digest, d, r, sig_s, blocks, header.get());
+  const bool verified = EcdsaVerifyP256(dev, hash_file, digest, q, r, sig_s, false) == 1;
+  uint32_t result = BuildEcdsaHeader(t, dev, length, digest, d, r, sig_s, blocks, header.get());
+  if (!signed_ok || !verified) result = 0;
 
   const LocalTime now = t.clock.Local();
   char name[64];
   FormatText(name, sizeof name, "ECDSAImg_%04d%02d%02d.bin", now.year, now.month, now.day);
-  FilePtr f(t.Open(name, "wb"));
-  if (!f) {
+  // A failed image must not replace a good one of the same day.
+  StagedFile f(t.cwd, name);
+  if (!f.Open()) {
     LogPrint(out, "  ECDSAImg_yyyymmdd.bin Open Error\n");
     return 0;
   }
   LogPrint(out, "    Output=%s, Size=%dKB\n", name, static_cast<int>((length + 4096) / 1024));
-  const bool written = std::fwrite(header.get(), 1, kEcdsaHeaderSize, f.get()) == kEcdsaHeaderSize &&
-                       std::fwrite(data.get(), 1, length, f.get()) == length;
-  return written ? result : 0;
+  f.Write(header.get(), kEcdsaHeaderSize);
+  f.Write(data.get(), length);
+  return PlaceOutput(out, f, result == 1) ? result : 0;
 }
 
 }  // namespace pdflash

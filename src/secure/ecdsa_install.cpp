@@ -102,7 +102,12 @@ bool Install(Tool& t, Device& dev, uint32_t end) {
   while (waits < kInstallWaits) {
     t.clock.SleepMs(1000);
     ++waits;
-    if (dev.ReadRegister(reg::kScyState, v, t.set.DbgMsg != 0) != 1 || (v & 0x80)) break;
+    // An unread state must not leave the earlier result standing in v.
+    if (dev.ReadRegister(reg::kScyState, v, t.set.DbgMsg != 0) != 1) {
+      v = 0;
+      break;
+    }
+    if (v & 0x80) break;
     LogPrint(out, "\r    waiting...%d/%d", waits, kInstallWaits);
   }
   LogPrint(out, "%s", kWipeLine);

@@ -104,12 +104,20 @@ TEST(DeviceInfo, ClearThenCheckAndPdsimShow) {
 }
 
 TEST(DeviceInfo, RefusalsLeaveTheZoneAlone) {
-  Rig r;
+  Rig r, c;
   Personalise(r);
-  WriteBytes(r.p.File(kKeptInfoSector), Background(0x2000, 77));  // not this unit's
-  EXPECT_EQ(RunWith(r, {"/WRSN", "NEW"}), 0u);
-  EXPECT_THAT(r.p.out, HasSubstr("Protection : Info_Keep_File_In_Use: PDInfoZone.bin\nReturn"));
-  EXPECT_TRUE(r.Untouched() && ReadBytes(r.p.File(kKeptInfoSector)) == Background(0x2000, 77));
+  // Unit A's cut write, and unit C: the rest of its sector as A's, no field set.
+  auto a = Sector(r.board.Flash()), meant = With(a, 0x10, Text16("NEW", 46));
+  a.insert(a.end(), meant.begin(), meant.end());
+  c.board.Load(kZone, std::vector<uint8_t>(0x100, 0xFF));
+  for (auto [rig, kept, line] : {std::tuple{&r, Background(0x2000, 77), "Info_Keep_File_In_Use"},
+                                 std::tuple{&c, a, "Info_Sector_Blank_Keep_File"}}) {
+    WriteBytes(rig->p.File(kKeptInfoSector), kept);
+    EXPECT_EQ(RunWith(*rig, {"/WRSN", "NEW"}), 0u);
+    EXPECT_THAT(rig->p.out,
+                HasSubstr("Protection : " + std::string(line) + ": PDInfoZone.bin\nRet"));
+    EXPECT_TRUE(rig->Untouched() && ReadBytes(rig->p.File(kKeptInfoSector)) == kept);
+  }
   Rig rom({"Mode=Rom", "ChallengeClient=1"});
   EXPECT_EQ(RunWith(rom, {"/WRSN", "NEW"}, "NeedMathChallenge=1\n"), 0u);
   EXPECT_THAT(rom.p.out, HasSubstr("\t Not_Math-Challenge-Bin_Or_VID_wsn_80000000_2109\nReturn"));
@@ -142,7 +150,7 @@ TEST_P(InfoCutOff, OtherFieldsSurvive) {
   ASSERT_EQ(RunWith(r, {"/WRSN", "NEW"}), 1u);
   const auto total = static_cast<uint32_t>(r.board.log.size());
   r.board.keep_log = false;
-  uint32_t passes = 0, restores = 0;
+  uint32_t passes = 0, restores = 0, refusals = 0;
   for (uint32_t n = 1; n <= total; ++n) {
     std::filesystem::remove(r.p.File(kKeptInfoSector));
     reset(n, start);
@@ -157,14 +165,27 @@ TEST_P(InfoCutOff, OtherFieldsSurvive) {
                   HasSubstr("    Info_Sector_Kept_In: PDInfoZone.bin\nReturn_Value = 0x0\n"));
     }
     reset(0, flash);
-    ASSERT_EQ(r.board.Run({"/WRSN", "AGAIN"}), 1u) << GetParam() << "=" << n << "\n" << r.p.out;
+    // Erased is no proof the kept sector is this unit's: it stays, and so does the flash.
+    const bool erased = Sector(flash) == std::vector<uint8_t>(0x1000, 0xFF);
+    const auto kept = erased ? ReadBytes(r.p.File(kKeptInfoSector)) : std::vector<uint8_t>{};
+    const uint32_t again = r.board.Run({"/WRSN", "AGAIN"});
+    if (erased) {
+      ASSERT_THAT(r.p.out, HasSubstr("Info_Sector_Blank_Keep_File: PDInfoZone.bin\nReturn")) << n;
+      ASSERT_TRUE(again == 0 && r.board.Flash() == flash) << n;
+      ASSERT_TRUE(ReadBytes(r.p.File(kKeptInfoSector)) == kept && kept.size() == 0x2000) << n;
+      ++refusals;
+      continue;
+    }
+    ASSERT_EQ(again, 1u) << GetParam() << "=" << n << "\n" << r.p.out;
     restores +=
         r.p.out.find("    Info_Sector_Restored_From: PDInfoZone.bin\n") != std::string::npos;
     ASSERT_TRUE(r.board.Flash() == serial("AGAIN") && !FileExists(r.p.File(kKeptInfoSector))) << n;
   }
   EXPECT_GT(restores, 0u);
+  EXPECT_GT(refusals, 0u);
   std::cout << "[ cut-off  ] " << GetParam() << ": " << total << " transfers, each cut once; "
-            << passes << " passed over, " << restores << " put back from the kept sector\n";
+            << passes << " passed over, " << restores << " put back from the kept sector, "
+            << refusals << " left erased\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenario, InfoCutOff,

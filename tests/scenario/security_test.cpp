@@ -261,18 +261,39 @@ TEST(EcdsaImage, CutAtAnyTransferOfAnUpdateOrDownloadFails) {
       ++cuts;
     }
     EXPECT_GT(cuts, 30u);
+    if (!update) continue;
+    // Gone at the first wait: the earlier run's result read before the request is no answer.
+    auto state = [](const sim::TransferRecord& x) { return IsRegRead(x, 0x2BFE); };
+    const size_t wait = Find(log, state, Find(log, state, Where(log, {kProgram}).back()) + 1);
+    SecureRig gone({"ScyState=80", FailAt(wait, "UnplugAtTransfer")});
+    WriteBytes(gone.p.File(kImage), img);
+    EXPECT_EQ(gone.Update(), 0u);
+    EXPECT_THAT(gone.p.out, HasSubstr("    TimeOut_0xC8\n"));
   }
 }
 
+// A stalled engine fails the creation and leaves the day's good image as it was.
 TEST(EcdsaImage, StalledEnginesTimeOut) {
-  SecureRig ecc({"EccStall=1"});
-  ecc.Create({Pattern(0x1000, 7)});
-  EXPECT_THAT(ecc.p.out, HasSubstr("## ECDSA-sign_nistp256 ##\n## ECDSA_IP_Initial_TOUT ##\n"));
-  EXPECT_THAT(ecc.p.out, HasSubstr("Out_Sig_r Error\n"));
-  EXPECT_THAT(ecc.p.out, HasSubstr("## ECDSA_verify_NG ##\n"));
-  SecureRig sha({"ShaStall=1"});
-  EXPECT_EQ(sha.Create({Pattern(0x1000, 7)}), 0u);
-  EXPECT_THAT(sha.p.out, HasSubstr("## SHA256-Exec_From_Buffer ##\n## SHA256_Init_Timeout ##\nInitial Fail\n"));
+  SecureRig good;
+  ASSERT_EQ(good.Create({Pattern(0x1000, 7)}), 1u);
+  const std::vector<uint8_t> kept = good.Image();
+  const struct {
+    const char* key;
+    std::vector<const char*> lines;
+  } cases[] = {
+      {"EccStall=1",
+       {"## ECDSA-sign_nistp256 ##\n## ECDSA_IP_Initial_TOUT ##\n", "Out_Sig_r Error\n",
+        "## ECDSA_verify_NG ##\n"}},
+      {"ShaStall=1", {"## SHA256-Exec_From_Buffer ##\n## SHA256_Init_Timeout ##\nInitial Fail\n"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    SecureRig r({c.key});
+    WriteBytes(r.p.File(kImage), kept);
+    EXPECT_EQ(r.Create({Pattern(0x1000, 7)}), 0u);
+    for (const char* line : c.lines) EXPECT_THAT(r.p.out, HasSubstr(line));
+    EXPECT_EQ(r.Image(), kept);
+  }
 }
 
 TEST(EcdsaImage, NoKeyMaterialAtAnyDebugLevel) {
@@ -409,6 +430,14 @@ TEST(CryptoEngine, PaddingNonceAndVerification) {
   r.p.console.out.resize(start);
   EXPECT_EQ(EcdsaVerifyP256(dev, HashFile{}, digest, key, rr, ss, false), 0u);
   EXPECT_THAT(out(), HasSubstr("## ECDSA_verify_NG ##\n#####################\n    u1    = "));
+  // Outside 1..n-1: the engine alone would agree to r = 0 with s = 0 or s = n.
+  rr[31] ^= 0x01;
+  const uint8_t zero[32] = {};
+  const uint8_t n[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,    0xFF, 0xFF, 0xFF,
+                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xBC, 0xE6, 0xFA, 0xAD, 0xA7, 0x17,
+                         0x9E, 0x84, 0xF3, 0xB9, 0xCA, 0xC2, 0xFC, 0x63, 0x25, 0x51};
+  for (const auto& [sig_r, sig_s] : {std::pair{zero, zero}, {zero, n}, {rr, zero}, {n, ss}})
+    EXPECT_EQ(EcdsaVerifyP256(dev, HashFile{}, digest, key, sig_r, sig_s, false), 0u);
 }
 
 }  // namespace

@@ -27,9 +27,11 @@ struct VmmRig : Rig {
 };
 
 TEST(Vmm6Update, BankStates) {
-  for (const auto& [bank0, bank1, target, fin] : std::vector<std::tuple<bool, bool, uint32_t, int>>{
-           {true, false, kBank1, 0}, {false, true, kBank0, 1}, {true, true, kBank0, 1},
-           {false, false, kBank1, 0}}) {
+  for (const auto& [bank0, bank1, target, fin] :
+       std::vector<std::tuple<bool, bool, uint32_t, int>>{{true, false, kBank1, 0},
+                                                          {false, true, kBank0, 1},
+                                                          {true, true, kBank0, 1},
+                                                          {false, false, kBank1, 0}}) {
     SCOPED_TRACE(testing::Message() << bank0 << bank1);
     VmmRig r(bank0, bank1);
     const auto image = Vmm6(9);
@@ -55,27 +57,43 @@ TEST(Vmm6Update, BankStates) {
 }
 
 // A file that would leave no bootable bank, or a flash too small, is refused
-// before GPIO8 or the flash is touched.
+// before GPIO8 or the flash is touched; a refused file before the PD copies
+// too, whichever of the two goes first.
 TEST(Vmm6Update, RefusedBeforeAnythingChanges) {
   auto no_flag = Vmm6(9), zero_flag = Vmm6(9);
   no_flag[kFlag + 1] = 0xFF;
   zero_flag[kFlag] = 0x00;
-  for (const auto& [file, line, flash] :
-       std::vector<std::tuple<std::vector<uint8_t>, std::string, const char*>>{
-           {std::vector<uint8_t>(0x4FFF1, 0x5A), "VMM6FW_Size_4FFF1_Without_Bank_Flag.\n", "200000"},
-           {no_flag, "VMM6FW_Bank_Flag_5A_FF_Invalid.\n", "200000"},
-           {zero_flag, "VMM6FW_Bank_Flag_00_A5_Invalid.\n", "200000"},
-           {std::vector<uint8_t>(0x100001, 0x5A), "VMM6FW_Size_1024K_Over.\n", "200000"},
-           {Vmm6(9), "Flash_Size_Incefficient_2MB.\n", "100000"}}) {
-    SCOPED_TRACE(line);
-    VmmRig r(true, false, {std::string("FlashSize=") + flash});
-    const auto before = r.board.Flash();
-    EXPECT_EQ(r.Update(file, "SkipGPIO8Ctl=1\n"), 0u);
-    EXPECT_THAT(r.p.out, HasSubstr("Protection : " + line));
-    EXPECT_THAT(r.p.out, ::testing::Not(HasSubstr("Skip_GPIO8_Low_2")));
-    const auto after = r.board.Flash();
-    EXPECT_TRUE(std::equal(before.begin() + 0x40000, before.end(), after.begin() + 0x40000));
+  for (const uint32_t customer : {3u, 0u}) {
+    for (const auto& [file, line, flash] :
+         std::vector<std::tuple<std::vector<uint8_t>, std::string, const char*>>{
+             {std::vector<uint8_t>(0x4FFF1, 0x5A), "VMM6FW_Size_4FFF1_Without_Bank_Flag.\n",
+              "200000"},
+             {no_flag, "VMM6FW_Bank_Flag_5A_FF_Invalid.\n", "200000"},
+             {zero_flag, "VMM6FW_Bank_Flag_00_A5_Invalid.\n", "200000"},
+             {std::vector<uint8_t>(0x100001, 0x5A), "VMM6FW_Size_1024K_Over.\n", "200000"},
+             {Vmm6(9), "Flash_Size_Incefficient_2MB.\n", "100000"}}) {
+      SCOPED_TRACE(testing::Message() << customer << line);
+      VmmRig r(true, false, {std::string("FlashSize=") + flash});
+      r.p.build.CustomerCode = customer;
+      const auto before = r.board.Flash();
+      EXPECT_EQ(r.Update(file, "SkipGPIO8Ctl=1\n"), 0u);
+      EXPECT_THAT(r.p.out, HasSubstr("Protection : " + line));
+      EXPECT_THAT(r.p.out, ::testing::Not(HasSubstr("Skip_GPIO8_Low_2")));
+      const auto after = r.board.Flash();
+      if (*flash == '1')
+        EXPECT_TRUE(std::equal(before.begin() + 0x40000, before.end(), after.begin() + 0x40000));
+      else
+        EXPECT_TRUE(r.Untouched());
+    }
   }
+  // The PD file is checked before the bank switch that comes first.
+  VmmRig r(true, false);
+  auto pd = Firmware(0xC800, 0x0E010200, 9);
+  pd[0x100] ^= 1;
+  WriteBytes(r.p.File("vmm6.bin"), Vmm6(9));
+  EXPECT_EQ(r.Run("PDVMM6ShareSPI=1\nVMM6Bin=vmm6.bin\n", pd), 0u);
+  EXPECT_THAT(r.p.out, HasSubstr("Protection: Bin_CRC16="));
+  EXPECT_TRUE(r.Untouched());
 }
 
 // A bank flag that cannot be read leaves the active bank alone.
@@ -90,7 +108,8 @@ TEST(Vmm6Update, UnreadFlagRefusesBeforeTheErase) {
     });
     ASSERT_LT(erase, log.size());
     for (size_t i = 0; i < erase; ++i)
-      if (log[i].setup.bRequest == kReadData && FlashAddress(log[i].setup) == kBank1 + kFlag) at = i;
+      if (log[i].setup.bRequest == kReadData && FlashAddress(log[i].setup) == kBank1 + kFlag)
+        at = i;
     ASSERT_NE(at, 0u);
   }
   VmmRig r(false, true, {"FlashSize=200000", FailAt(at)});
@@ -152,8 +171,9 @@ TEST(Vmm6Backup, BothBanksInsideThePdBackup) {
   WriteBytes(r.p.File("vmm6.bin"), Vmm6(9));
   ASSERT_EQ(r.Run("BackUpOnly=1\nPDVMM6ShareSPI=1\nVMM6Bin=vmm6.bin\n"), 1u) << r.p.out;
   EXPECT_THAT(r.p.out, HasSubstr("\nVMM6_Backup_Start...\n"));
-  EXPECT_THAT(r.p.out, HasSubstr("\r    reading...99%\r                \r\n=========================="
-                                 "=\n=   VMM6_FW_Update_PASS.  =\n"));
+  EXPECT_THAT(r.p.out,
+              HasSubstr("\r    reading...99%\r                \r\n=========================="
+                        "=\n=   VMM6_FW_Update_PASS.  =\n"));
   const auto file = ReadBytes(r.p.File("BackUpVMM6.bin"));
   EXPECT_TRUE(file == std::vector<uint8_t>(r.before.begin() + kBank0, r.before.end()));
   EXPECT_TRUE(r.Untouched());
