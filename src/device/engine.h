@@ -49,6 +49,8 @@ inline constexpr uint32_t kShaBufferSize = 0x100000;
 
 // The generator of P-256, x then y.
 extern const uint8_t kP256G[64];
+// The order n of that generator.
+extern const uint8_t kP256N[32];
 
 inline bool IsEmptyValue(const uint8_t* v) {
   return v[0] == 0 && v[1] == 0;

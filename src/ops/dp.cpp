@@ -177,8 +177,7 @@ uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row, const FirmwareImage& file
     LogPrint(t.out, "Protection : SPI_No_SectorErase_CMD.\n");
     return 0;
   }
-  auto fail = [&](const char* line) { return DpUpdateFail(t, line); };
-  if (!DpAreaFits(t, dev, row)) return fail(nullptr);
+  if (!DpAreaFits(t, dev, row)) return DpUpdateFail(t, nullptr);
   const std::vector<uint8_t>& image = file.bytes;
   const uint32_t size = file.size;
   std::vector<uint8_t> check(kDpMaxImage, 0);
@@ -187,10 +186,10 @@ uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row, const FirmwareImage& file
   const uint32_t base = kmdpb && t.set.DPStrapping ? kDpStrappedBase : kDpCopyA1;
   LogPrint(t.out, "    Checking_0x%X_Data\n", base);
   SpiReadData(dev, cmd.Read, base, 0, 32, check.data());
-  if (check[0] == 0x05) return fail("Protection : SPI_Size_Error.\n");
+  if (check[0] == 0x05) return DpUpdateFail(t, "Protection : SPI_Size_Error.\n");
   LogPrint(t.out, "    Check device firmware ...\n");
   if (!SpiReadPieces(dev, cmd.Read, base, 0, size, check.data()))
-    return fail("Protection : SPI_Check_Read_Fail.\n");
+    return DpUpdateFail(t, "Protection : SPI_Check_Read_Fail.\n");
   bool valid = Crc16Trailer(check.data(), size);
   if (valid) LogPrint(t.out, "    Firmware_1_OK ...\n");
   // A copy valid at the family's other size is just as bootable: it stays
@@ -199,14 +198,14 @@ uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row, const FirmwareImage& file
     const uint32_t largest = std::max(DpFamilySizes(size).back(), size);
     const uint32_t from = size & ~31u;
     if (!SpiReadPieces(dev, cmd.Read, base + from, from, largest - from, check.data()))
-      return fail("Protection : SPI_Check_Read_Fail.\n");
+      return DpUpdateFail(t, "Protection : SPI_Check_Read_Fail.\n");
     valid = DpCopyValidInFamily(check.data(), largest, size);
   }
 
   const uint32_t other = kmdpb ? base + kDpKmdpbCopy2Offset : kDpCopyA2;
   const uint32_t first = valid ? other : base, second = valid ? base : other;
-  if (!WriteFirmwareCopy(t, dev, row, first, true, image, size)) return fail(nullptr);
-  if (!WriteFirmwareCopy(t, dev, row, second, false, image, size)) return fail(nullptr);
+  if (!WriteFirmwareCopy(t, dev, row, first, true, image, size)) return DpUpdateFail(t, nullptr);
+  if (!WriteFirmwareCopy(t, dev, row, second, false, image, size)) return DpUpdateFail(t, nullptr);
   PrintResultBox(t.out, "=    DP_FW_Update_PASS.   =\n");
   return 1;
 }

@@ -433,10 +433,8 @@ TEST(CryptoEngine, PaddingNonceAndVerification) {
   // Outside 1..n-1: the engine alone would agree to r = 0 with s = 0 or s = n.
   rr[31] ^= 0x01;
   const uint8_t zero[32] = {};
-  const uint8_t n[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,    0xFF, 0xFF, 0xFF,
-                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xBC, 0xE6, 0xFA, 0xAD, 0xA7, 0x17,
-                         0x9E, 0x84, 0xF3, 0xB9, 0xCA, 0xC2, 0xFC, 0x63, 0x25, 0x51};
-  for (const auto& [sig_r, sig_s] : {std::pair{zero, zero}, {zero, n}, {rr, zero}, {n, ss}})
+  for (const auto& [sig_r, sig_s] :
+       {std::pair{zero, zero}, {zero, kP256N}, {rr, zero}, {kP256N, ss}})
     EXPECT_EQ(EcdsaVerifyP256(dev, HashFile{}, digest, key, sig_r, sig_s, false), 0u);
 }
 
