@@ -123,7 +123,8 @@ uint32_t RunBeforeBanner(Tool& t, AfterLoad next) {
   }
 }
 
-// 1 = an update is needed, 3 = not needed.
+// 1 = an update is needed, 3 = not needed, 0 = a file has no version to
+// compare (missing or rejected by its reader).
 uint32_t NeedFwUpdateCheck(Tool& t, uint8_t d) {
   const uint8_t m = t.set.NeedUpdateMode;
   LogPrint(t.out, "Need_FW_Update_Mode(%d)? Need(%d), No_Need(%d)\n", m, 1, 3);
@@ -138,15 +139,18 @@ uint32_t NeedFwUpdateCheck(Tool& t, uint8_t d) {
   };
   if (needed(t.Pd[d])) return 1;
   if (t.set.HubPDShareSPI) {
-    GetHubBinVersion(t, 1);
+    GetHubBinVersion(t, 1, &accepted);
+    if (!accepted) return 0;
     if (needed(t.Hub[1])) return 1;
   }
   if (t.set.PDDPShareSPI) {
-    GetDpBinVersion(t, 1);
+    GetDpBinVersion(t, 1, &accepted);
+    if (!accepted) return 0;
     if (needed(t.Dp[1])) return 1;
   }
   if (t.set.PDVMM6ShareSPI) {
-    GetVmm6BinVersion(t);
+    GetVmm6BinVersion(t, &accepted);
+    if (!accepted) return 0;
     if (needed(t.Vmm6[1])) return 1;
   }
   return 3;

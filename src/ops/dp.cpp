@@ -266,13 +266,16 @@ uint32_t DpFwBackup(Tool& t, Device& dev, uint8_t row) {
 }
 
 // A DP converter file has the PD file's header layout.
-uint32_t GetDpBinVersion(Tool& t, uint8_t d) {
+uint32_t GetDpBinVersion(Tool& t, uint8_t d, bool* accepted) {
+  if (accepted) *accepted = false;
   if (d >= t.Dp.size()) return 0;
   DeviceRecord& r = t.Dp[d];
   uint8_t h[16];
+  uint8_t marker = 0;
   {
     FilePtr f(t.Open(r.BinPath, "rb"));
     ReadFileAt(f.get(), kPdHeader, h, sizeof h);
+    ReadFileAt(f.get(), 0, &marker, 1);
   }
   r.BinVersion = 0;
   const PdHeader header = ParsePdHeader(h);
@@ -281,6 +284,8 @@ uint32_t GetDpBinVersion(Tool& t, uint8_t d) {
   if (!IdentityAccepts(vid, vid2, t.set.DP1VID)) {
     LogPrint(t.out, "    DP_Bin_VID = %04X/%04X\n", vid, vid2);
   } else {
+    // A missing or empty file passes the identity rule with zeros.
+    if (accepted) *accepted = marker == kPdImageMarker;
     r.CurVid = vid;
     r.CurPid = header.pid;
     r.BinVersion = header.version;

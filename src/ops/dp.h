@@ -9,8 +9,9 @@
 
 namespace pdflash {
 
-// Version of the DP1Bin file of DP record d (0 when refused).
-uint32_t GetDpBinVersion(Tool& t, uint8_t d);
+// Version of the DP1Bin file of DP record d (0 when refused). `accepted`:
+// the file holds an image of the DP identity.
+uint32_t GetDpBinVersion(Tool& t, uint8_t d, bool* accepted = nullptr);
 // Running version of the converter, from the first copy header that passes
 // the identity rule; `direct` reads with flash requests (ROM code running),
 // otherwise through the register-level SPI master.

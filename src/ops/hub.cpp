@@ -22,7 +22,8 @@ uint32_t HubFileVersionPosition(FILE* f, uint8_t chip) {
 
 }  // namespace
 
-uint32_t GetHubBinVersion(Tool& t, uint8_t h) {
+uint32_t GetHubBinVersion(Tool& t, uint8_t h, bool* accepted) {
+  if (accepted) *accepted = false;
   const uint8_t index = h & 0x0F;
   if (index == 0 || index >= t.Hub.size()) {
     LogPrint(t.out, "Illegal Parameter %X\n", h);
@@ -37,7 +38,7 @@ uint32_t GetHubBinVersion(Tool& t, uint8_t h) {
   if (head[0] == kHubMarker && KnownHubChip(head[1])) {
     const uint32_t p = HubFileVersionPosition(f.get(), head[1]);
     uint8_t v[2];
-    ReadFileAt(f.get(), p, v, sizeof v);
+    if (ReadFileAt(f.get(), p, v, sizeof v) == sizeof v && accepted) *accepted = true;
     low = v[0];
     high = v[1];
     nibble_byte = head[2];

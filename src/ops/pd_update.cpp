@@ -125,7 +125,8 @@ uint32_t PdFwUpdate(Tool& t, Device& dev, uint8_t d, uint8_t row) {
     LogPrint(t.out, "Expert_Mode: Only_Update_Share_Device.\n");
     result = 1;
   } else {
-    // The DP area must not wrap onto the copies about to be written.
+    // The companion areas must fit beside the copies about to be written.
+    if (s.PDVMM6ShareSPI && !vmm6_first && !Vmm6FlashUsable(t, dev, row)) return final_step();
     if (s.PDDPShareSPI && !DpAreaFits(t, dev, row)) return final_step();
     result = WriteBothCopies(t, dev, row, pd.bytes, pd.size);
     if (result != 1) return final_step();

@@ -61,12 +61,17 @@ uint32_t Vmm6Write(Tool& t, Device& dev, uint8_t row, const std::vector<uint8_t>
   } else {
     LogPrint(t.out, "    Skip_GPIO8_Low_2\n");
   }
-  uint8_t flags[64] = {};
   // A flag that was not read is not an invalid one: judging zeros would pick
   // the active bank as the target.
-  if (SpiReadData(dev, cmd.Read, kVmm6Bank0 + kVmm6FlagOffset, 0, 32, flags) != 1 ||
-      SpiReadData(dev, cmd.Read, kVmm6Bank1 + kVmm6FlagOffset, 32, 32, flags) != 1)
-    return LogPrint(t.out, "Protection : VMM6_Bank_Flag_Read_Fail.\n"), 0;
+  auto read_flag = [&](uint32_t bank_flag, uint8_t* into) {
+    if (SpiReadData(dev, cmd.Read, bank_flag, 0, 32, into) == 1) return true;
+    LogPrint(t.out, "Protection : VMM6_Bank_Flag_Read_Fail.\n");
+    return false;
+  };
+  uint8_t flags[64] = {};
+  if (!read_flag(kVmm6Bank0 + kVmm6FlagOffset, flags) ||
+      !read_flag(kVmm6Bank1 + kVmm6FlagOffset, flags + 32))
+    return 0;
   if (s.DbgMsg) {
     LogPrint(t.out, "    Bank0_Flag[0,1] = %02X,%02X\n", flags[0], flags[1]);
     LogPrint(t.out, "    Bank1_Flag[0,1] = %02X,%02X\n", flags[32], flags[33]);
@@ -95,7 +100,8 @@ uint32_t Vmm6Write(Tool& t, Device& dev, uint8_t row, const std::vector<uint8_t>
 
   // The old bank goes only when the new one reads back bootable.
   uint8_t now[32] = {};
-  if (SpiReadData(dev, cmd.Read, target + kVmm6FlagOffset, 0, 32, now) != 1 || !FlagValid(now))
+  if (!read_flag(target + kVmm6FlagOffset, now)) return 0;
+  if (!FlagValid(now))
     return LogPrint(t.out, "Protection : VMM6_New_Bank_Flag_%02X_%02X_Invalid.\n", now[0], now[1]),
            0;
   LogPrint(t.out, valid1 ? "    FIN:Set_BANK1_as_Backup (BANK0_Active)\n"
@@ -105,14 +111,15 @@ uint32_t Vmm6Write(Tool& t, Device& dev, uint8_t row, const std::vector<uint8_t>
   SpiWriteData(dev, cmd.PageProgram, old_flag, 0, 2, cleared);
   // Two valid banks leave the choice to the bank-0 rule: not a clean switch.
   uint8_t left[32] = {};
-  if (SpiReadData(dev, cmd.Read, old_flag, 0, 32, left) != 1 || FlagValid(left))
-    return LogPrint(t.out, "    Old_Bank_Flag_Not_Cleared\n"), 0;
+  if (!read_flag(old_flag, left)) return 0;
+  if (FlagValid(left)) return LogPrint(t.out, "    Old_Bank_Flag_Not_Cleared\n"), 0;
   return 1;
 }
 
 constexpr char kVmm6UpdateStart[] = "\nVMM6_Update_Start...\n";
 
-// The checks both the update and the backup make of the flash first.
+}  // namespace
+
 bool Vmm6FlashUsable(Tool& t, Device& dev, uint8_t row) {
   if (FlashRow(row).SectorErase == 0) {
     LogPrint(t.out, "Protection : SPI_No_SectorErase_CMD.\n");
@@ -124,8 +131,6 @@ bool Vmm6FlashUsable(Tool& t, Device& dev, uint8_t row) {
   }
   return true;
 }
-
-}  // namespace
 
 void GetVmm6FwVersion(Tool& t, Device& dev, uint8_t in_rom) {
   if (t.set.DbgMsg) LogPrint(t.out, "Get_VMM[1]_FW_Version\n");
@@ -195,13 +200,14 @@ uint32_t Vmm6Backup(Tool& t, Device& dev, uint8_t row) {
   return Vmm6ReadBanks(t, dev, FlashRow(row).Read);
 }
 
-uint32_t GetVmm6BinVersion(Tool& t) {
+uint32_t GetVmm6BinVersion(Tool& t, bool* accepted) {
   DeviceRecord& r = t.Vmm6[1];
   uint8_t abc[3], d = 0;
   {
     FilePtr f(t.Open(r.BinPath, "rb"));
-    ReadFileAt(f.get(), 0x4000, abc, sizeof abc);
+    const size_t got = ReadFileAt(f.get(), 0x4000, abc, sizeof abc);
     ReadFileAt(f.get(), 0x0200, &d, 1);
+    if (accepted) *accepted = got == sizeof abc;
   }
   r.BinVersion = uint32_t{abc[0]} << 24 | uint32_t{abc[1]} << 16 | uint32_t{abc[2]} << 8 | d;
   LogPrint(t.out, "%s", kBoxLine);

@@ -44,20 +44,30 @@ TEST(DeviceMode, QueriesAnswerFromWhatTheSearchRead) {
 }
 
 TEST(DeviceMode, UpdateCheckComparesRunningAndFileVersions) {
-  // Nothing in this run reads the hub's running version: any hub file is newer.
-  const std::string hub = "HubPDShareSPI=1\nHub1Bin=hub.bin\n";
+  // Nothing in this run reads a companion chip's running version: any file
+  // of its own is newer. A missing or foreign one gives no answer.
+  const std::string hub = "HubPDShareSPI=1\nHub1Bin=", dp = "PDDPShareSPI=1\nDP1Bin=";
+  const std::string vmm6 = "PDVMM6ShareSPI=1\nVMM6Bin=";
   const struct {
     int mode, file;  // file version against the running one
     std::string extra;
     uint32_t result;
   } cases[] = {{0, 1, "", 1},  {0, 0, "", 3}, {0, -1, "", 3}, {1, 0, "", 1}, {1, -1, "", 3},
-               {2, -1, "", 1}, {2, 0, "", 3}, {3, -1, "", 1}, {4, 0, "", 3}, {0, 0, hub, 1}};
+               {2, -1, "", 1}, {2, 0, "", 3}, {3, -1, "", 1}, {4, 0, "", 3},
+               {0, 0, hub + "hub.bin\n", 1}, {0, 0, hub + "pd.bin\n", 0},
+               {0, 0, hub + "none.bin\n", 0}, {0, 0, dp + "dp.bin\n", 1},
+               {0, 0, dp + "none.bin\n", 0}, {0, 0, dp + "hub.bin\n", 0},
+               {0, 0, vmm6 + "vmm6.bin\n", 1}, {0, 0, vmm6 + "none.bin\n", 0},
+               {0, 0, vmm6 + "short.bin\n", 0}, {0, 1, hub + "none.bin\n", 1}};
   for (const auto& c : cases) {
     const std::string mode = std::to_string(c.mode);
     SCOPED_TRACE("NeedUpdateMode=" + mode + " " + c.extra);
     Bench b({}, "PD1Bin=pd.bin\nNeedUpdateMode=" + mode + "\n" + c.extra, kRunning);
     WriteBytes(b.p.File("pd.bin"), Firmware(0xC800, kRunning + static_cast<uint32_t>(c.file * 0x100)));
     WriteBytes(b.p.File("hub.bin"), fwgen::MakeHubFirmware({}));
+    WriteBytes(b.p.File("dp.bin"), Dp(0x10000));
+    WriteBytes(b.p.File("vmm6.bin"), std::vector<uint8_t>(0x8000, 0x11));
+    WriteBytes(b.p.File("short.bin"), std::vector<uint8_t>(0x4002, 0x11));
     EXPECT_EQ(b.Run({"/CKFW"}), c.result);
     EXPECT_TRUE(b.Has("Need_FW_Update_Mode(" + mode + ")? Need(1), No_Need(3)\n"));
     EXPECT_TRUE(b.p.out.ends_with("\nReturn_Value = 0x" + std::to_string(c.result) + "\n"));

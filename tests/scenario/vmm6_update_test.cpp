@@ -57,8 +57,8 @@ TEST(Vmm6Update, BankStates) {
 }
 
 // A file that would leave no bootable bank, or a flash too small, is refused
-// before GPIO8 or the flash is touched; a refused file before the PD copies
-// too, whichever of the two goes first.
+// before GPIO8 or the flash is touched, and before the PD copies whichever of
+// the two goes first.
 TEST(Vmm6Update, RefusedBeforeAnythingChanges) {
   auto no_flag = Vmm6(9), zero_flag = Vmm6(9);
   no_flag[kFlag + 1] = 0xFF;
@@ -75,15 +75,10 @@ TEST(Vmm6Update, RefusedBeforeAnythingChanges) {
       SCOPED_TRACE(testing::Message() << customer << line);
       VmmRig r(true, false, {std::string("FlashSize=") + flash});
       r.p.build.CustomerCode = customer;
-      const auto before = r.board.Flash();
       EXPECT_EQ(r.Update(file, "SkipGPIO8Ctl=1\n"), 0u);
       EXPECT_THAT(r.p.out, HasSubstr("Protection : " + line));
       EXPECT_THAT(r.p.out, ::testing::Not(HasSubstr("Skip_GPIO8_Low_2")));
-      const auto after = r.board.Flash();
-      if (*flash == '1')
-        EXPECT_TRUE(std::equal(before.begin() + 0x40000, before.end(), after.begin() + 0x40000));
-      else
-        EXPECT_TRUE(r.Untouched());
+      EXPECT_TRUE(r.Untouched());
     }
   }
   // The PD file is checked before the bank switch that comes first.
@@ -96,9 +91,10 @@ TEST(Vmm6Update, RefusedBeforeAnythingChanges) {
   EXPECT_TRUE(r.Untouched());
 }
 
-// A bank flag that cannot be read leaves the active bank alone.
-TEST(Vmm6Update, UnreadFlagRefusesBeforeTheErase) {
-  size_t at = 0;
+// A bank flag that cannot be read is a read failure, never a judged flag:
+// before the erase the active bank stays whole, after the write its flag stays.
+TEST(Vmm6Update, UnreadFlagIsAReadFailure) {
+  size_t before_erase = 0, new_flag = 0, old_flag = 0;
   {
     VmmRig probe(false, true);
     ASSERT_EQ(probe.Update(Vmm6(9), "SkipGPIO8Ctl=1\n"), 1u) << probe.p.out;
@@ -107,18 +103,30 @@ TEST(Vmm6Update, UnreadFlagRefusesBeforeTheErase) {
       return r.setup.bRequest == kSectorErase && FlashAddress(r.setup) == kBank0;
     });
     ASSERT_LT(erase, log.size());
-    for (size_t i = 0; i < erase; ++i)
-      if (log[i].setup.bRequest == kReadData && FlashAddress(log[i].setup) == kBank1 + kFlag)
-        at = i;
-    ASSERT_NE(at, 0u);
+    for (size_t i = 0; i < log.size(); ++i) {
+      if (log[i].setup.bRequest != kReadData) continue;
+      const uint32_t a = FlashAddress(log[i].setup);
+      if (a == kBank1 + kFlag) (i < erase ? before_erase : old_flag) = i;
+      if (a == kBank0 + kFlag && i > erase) new_flag = i;
+    }
+    ASSERT_TRUE(before_erase != 0 && new_flag > erase && old_flag > new_flag);
   }
-  VmmRig r(false, true, {"FlashSize=200000", FailAt(at)});
-  const auto before = r.board.Flash();
-  EXPECT_EQ(r.Update(Vmm6(9), "SkipGPIO8Ctl=1\n"), 0u);
-  EXPECT_THAT(r.p.out, HasSubstr("Protection : VMM6_Bank_Flag_Read_Fail.\n"));
-  EXPECT_THAT(r.p.out, HasSubstr("=   VMM6_FW_Update_FAIL.  =\n"));
-  const auto after = r.board.Flash();
-  EXPECT_TRUE(std::equal(before.begin() + kBank0, before.end(), after.begin() + kBank0));
+  for (const size_t at : {before_erase, new_flag, old_flag}) {
+    SCOPED_TRACE(at);
+    VmmRig r(false, true, {"FlashSize=200000", FailAt(at)});
+    const auto before = r.board.Flash();
+    EXPECT_EQ(r.Update(Vmm6(9), "SkipGPIO8Ctl=1\n"), 0u);
+    EXPECT_THAT(r.p.out, HasSubstr("Protection : VMM6_Bank_Flag_Read_Fail.\n"));
+    EXPECT_THAT(r.p.out, ::testing::Not(HasSubstr("_Invalid.\n")));
+    EXPECT_THAT(r.p.out, ::testing::Not(HasSubstr("Not_Cleared")));
+    EXPECT_THAT(r.p.out, HasSubstr("=   VMM6_FW_Update_FAIL.  =\n"));
+    const auto after = r.board.Flash();
+    // Untouched from the active bank on, or from the bank being replaced on.
+    const uint32_t kept = at == before_erase ? kBank0 : kBank1;
+    if (at != old_flag) {
+      EXPECT_TRUE(std::equal(before.begin() + kept, before.end(), after.begin() + kept));
+    }
+  }
 }
 
 TEST(Vmm6Update, Gpio8AndItsPause) {
