@@ -103,7 +103,7 @@ void GetDpSpiVersion(Tool& t, Device& dev, uint8_t d, uint8_t selector, uint8_t 
     const DpSlot& slot = kDpSlots[e];
     if (verbose) LogPrint(t.out, "    Read_Start_Adr = %X\n", slot.at);
     SpiReadData(dev, 0x03, slot.at, 0, 32, buf.data());
-    if (buf[0] != 0x02) {
+    if (buf[0] != kPdImageMarker) {
       LogPrint(t.out, "SPI[%X] = %02X\n", slot.at, buf[0]);
       continue;
     }
@@ -145,7 +145,7 @@ bool LoadDpImage(Tool& t, FirmwareImage& image) {
   const uint32_t size = image.size;
   if (size != kDpKmdpbSize && size != kDpKmdpa96Size && size != kDpKmdpa128Size)
     return refuse("Protection : DPFW_Size_Error.\n");
-  if (image.bytes[0] != 0x02) return refuse("Protection : DPFW_Data[0]_Error.\n");
+  if (image.bytes[0] != kPdImageMarker) return refuse("Protection : DPFW_Data[0]_Error.\n");
   if (!Crc16Trailer(image.bytes.data(), size)) return refuse(nullptr);
   return true;
 }
@@ -194,7 +194,7 @@ uint32_t DpFwUpdate(Tool& t, Device& dev, uint8_t row, const FirmwareImage& file
   if (valid) LogPrint(t.out, "    Firmware_1_OK ...\n");
   // A copy valid at the family's other size is just as bootable: it stays
   // until the other copy holds the new image.
-  if (!valid && check[0] == 0x02) {
+  if (!valid && check[0] == kPdImageMarker) {
     const uint32_t largest = std::max(DpFamilySizes(size).back(), size);
     const uint32_t from = size & ~31u;
     if (!SpiReadPieces(dev, cmd.Read, base + from, from, largest - from, check.data()))
